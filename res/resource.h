@@ -1,0 +1,4 @@
+// Resource identifiers of the updater.
+#pragma once
+
+#define IDI_VSKR_UPDATER 101

@@ -1,0 +1,45 @@
+#include "settings/registry_value.h"
+
+#include <cwchar>
+#include <vector>
+
+const wchar_t kProductKey[] = L"SOFTWARE\\Quendris\\VESKARO";
+
+bool OpenMachineKey(const wchar_t* subKey, REGSAM access, vskr::UniqueHkey& key) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, access | KEY_WOW64_64KEY, &opened) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  key.Reset(opened);
+  return true;
+}
+
+bool QueryRegistryText(HKEY key, const wchar_t* name, DWORD capacityBytes, tmk_String& text,
+                       DWORD* type) {
+  // Two spare zero units behind the capacity, so that a value that fills the
+  // buffer exactly still ends in a terminator.
+  std::vector<wchar_t> buffer(capacityBytes / sizeof(wchar_t) + 2, 0);
+  DWORD size = capacityBytes;
+  DWORD valueType = REG_NONE;
+  LONG status = RegQueryValueExW(key, name, nullptr, &valueType,
+                                 reinterpret_cast<BYTE*>(buffer.data()), &size);
+  if (status != ERROR_SUCCESS || size > capacityBytes) return false;
+  size_t units = size / sizeof(wchar_t);
+  buffer[units] = 0;  // cut at the data's end; an inner zero cuts earlier
+  text.Assign(buffer.data());
+  if (type) *type = valueType;
+  return true;
+}
+
+LONG SetRegistryText(HKEY key, const wchar_t* name, const tmk_String& text, DWORD type) {
+  size_t length = std::wcslen(text.Text());
+  // The registry adds a terminator of its own to a string value whose count
+  // leaves it out when the unit behind the data is zero. The data is handed
+  // over from a copy whose next unit is not, so that exactly 2 x length
+  // bytes are stored.
+  std::vector<wchar_t> data(text.Text(), text.Text() + length);
+  data.push_back(L'\xFFFF');
+  return RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                        static_cast<DWORD>(length * sizeof(wchar_t)));
+}

@@ -1,0 +1,81 @@
+// The record that carries what the updater knows about the installation
+// through one run. The entry point constructs it once and destroys it at the
+// end; the operations below fill and use its fields, which they read and
+// assign directly.
+#pragma once
+
+#include <cstdint>
+
+#include "text/tmk_string.h"
+
+class UpdateContext {
+ public:
+  // Starts with sixteen empty strings and sets the three language flags from
+  // the product key (a value reading "1", ignoring case). A missing key or
+  // value leaves the flags at 0; nothing is reported.
+  UpdateContext();
+  // Destroys the strings, Language first, RootPath last (reverse order of
+  // declaration).
+  ~UpdateContext() = default;
+
+  UpdateContext(const UpdateContext&) = delete;
+  UpdateContext& operator=(const UpdateContext&) = delete;
+
+  // Fills RootPath to LinkedCadRegkey from the product key. A value that is
+  // missing or larger than 10000 bytes leaves its field as it was; a value
+  // that exists with an empty text empties its field. Returns 0.
+  int ReadProductSettings();
+
+  // Reconciles the settings file with the registry, verifies the program
+  // folder and completes the CAD launch arguments. 0: the update may go on;
+  // 1: the program folder was not verified (the user has seen a message).
+  int WriteWorkstationSettings();
+
+  // Loads the settings, writes the workstation settings, stops the index
+  // service and saves what the installer may overwrite. 0: go ahead;
+  // 1: the run must end (WriteWorkstationSettings failed).
+  int PrepareUpdate();
+  // Starts the index service stop when the index engine is installed; does
+  // not wait for it.
+  void StopIndexEngine();
+
+  // Registers the event component again, then writes back the saved
+  // database variables that the installer changed.
+  void RestoreDatabaseIdentity();
+  // Writes the language into the product key and copies the backup copies
+  // back over the installer's files.
+  void RestoreAfterUpdate();
+
+  // Refreshes the installation's folders from the package next to the
+  // updater, row by row of the package map.
+  void InstallPackage(tmk_String updaterFolder);
+  // Copies each source file over the destination's file of the same
+  // relative path when that file exists. True when the walk finished, false
+  // when a copy failed (the walk stopped there).
+  bool RefreshFolderTree(tmk_String source, tmk_String destination);
+
+  tmk_String RootPath;
+  tmk_String ExecutablePath;
+  tmk_String DatabasePath;
+  tmk_String ProjectPath;
+  tmk_String BasedAcadProfile;
+  tmk_String AcadProfileId;
+  tmk_String LinkedCadRegkey;
+  tmk_String LinkedAcadLocation;
+  tmk_String LinkedAcadProduct;
+  tmk_String LinkedAcadId;
+  tmk_String PhiConfigPath;
+  tmk_String SettingsFilePath;
+  tmk_String SavedVersantDbid;
+  tmk_String SavedVersantDb;
+  tmk_String SavedVersantDbidNode;
+  tmk_String Language;
+
+  uint8_t LanguageGerman = 0;
+  uint8_t LanguageEnglish = 0;
+  uint8_t LanguageRussian = 0;
+};
+
+// One named value of the product key as a new string; empty when the key or
+// the value is missing or the value is larger than 998 bytes.
+tmk_String ReadProductValue(const tmk_String& name);
