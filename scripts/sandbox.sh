@@ -18,6 +18,8 @@ sandbox_env() {
   export WINEPREFIX="$dir/prefix"
   export WINEARCH=win64
   export WINEDEBUG=-all
+  # Unix paths and command lines of non-ASCII names need a UTF-8 locale.
+  export LANG=C.UTF-8
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   # Anything Wine would link to the home folder points into the sandbox.
   export HOME="$dir/home"

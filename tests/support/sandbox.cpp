@@ -10,6 +10,7 @@
 #include <ostream>
 #include <set>
 #include <thread>
+#include <vector>
 
 namespace testing_support {
 
@@ -105,6 +106,51 @@ RegistryValue ReadMachineValue(const std::wstring& path, const std::wstring& nam
 
 // ------------------------------------------------------------------- files
 
+namespace {
+
+std::string UnixPath(const std::wstring& path) {
+  using ToUnix = char*(CDECL*)(LPCWSTR);
+  auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!toUnix) return std::string();
+  char* unixPath = toUnix(path.c_str());
+  if (!unixPath) return std::string();
+  std::string result = unixPath;
+  HeapFree(GetProcessHeap(), 0, unixPath);
+  return result;
+}
+
+// Runs a shell command of the Linux system with up to three path arguments
+// ($1 to $3, quoted by the caller's script), and waits until it is done.
+// Wine can't wait on a Linux process, so the script touches a marker file
+// at its end and the wait watches for that.
+bool RunUnixTool(const std::wstring& script, const std::vector<std::string>& arguments) {
+  static int counter = 0;
+  std::wstring marker = L"C:\\windows\\temp\\vskr_unix_done_" +
+                        std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
+  DeleteFileW(marker.c_str());
+  std::string unixMarker = UnixPath(marker);
+  if (unixMarker.empty()) return false;
+  std::wstring commandLine = L"\\\\?\\unix\\bin\\sh -c \"" + script + L"; touch \\\"$0\\\"\" \"" +
+                             Widen(unixMarker) + L"\"";
+  for (const std::string& argument : arguments) commandLine += L" \"" + Widen(argument) + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &info))
+    return false;
+  CloseHandle(info.hProcess);
+  CloseHandle(info.hThread);
+  for (int i = 0; i < 1000 && !PathExists(marker); ++i) Sleep(10);
+  bool done = PathExists(marker);
+  DeleteFileW(marker.c_str());
+  return done;
+}
+
+}  // namespace
+
+
 std::wstring Widen(const std::string& utf8) {
   if (utf8.empty()) return std::wstring();
   int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
@@ -132,27 +178,19 @@ bool IsFolder(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Removes a tree with the system's rm, which removes links themselves and
+// never follows them. Win32 calls can't do it under this Wine: a link whose
+// target is gone is invisible to them. Only paths on drive C: of the
+// sandbox are touched.
 void DeleteTreeNoFollow(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    DeleteFileW(path.c_str());
+  std::string unixPath = UnixPath(path);
+  char prefix[MAX_PATH * 2] = {0};
+  if (!GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix)) return;
+  std::string driveC = std::string(prefix) + "/dosdevices/c:/";
+  if (unixPath.size() <= driveC.size() || unixPath.compare(0, driveC.size(), driveC) != 0 ||
+      unixPath.find("/../") != std::string::npos)
     return;
-  }
-  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        DeleteTreeNoFollow(path + L"\\" + name);
-      } while (FindNextFileW(search, &entry));
-      FindClose(search);
-    }
-  }
-  RemoveDirectoryW(path.c_str());
+  RunUnixTool(L"rm -rf -- \\\"$1\\\"", {unixPath});
 }
 
 void CreateFolders(const std::wstring& folder) {
@@ -206,6 +244,28 @@ std::wstring CurrentFolder() {
   wchar_t buffer[MAX_PATH * 2] = {0};
   GetCurrentDirectoryW(MAX_PATH * 2, buffer);
   return buffer;
+}
+
+
+namespace {
+
+// Runs the system's ln with `option` on the Unix forms of the two paths.
+bool RunLn(const wchar_t* option, const std::wstring& link, const std::wstring& target) {
+  std::string unixLink = UnixPath(link);
+  std::string unixTarget = UnixPath(target);
+  if (unixLink.empty() || unixTarget.empty()) return false;
+  return RunUnixTool(L"ln " + std::wstring(option) + L" -- \\\"$1\\\" \\\"$2\\\"",
+                     {unixTarget, unixLink});
+}
+
+}  // namespace
+
+bool MakeLink(const std::wstring& link, const std::wstring& target) {
+  return RunLn(L"-s", link, target);
+}
+
+bool MakeHardLink(const std::wstring& link, const std::wstring& target) {
+  return RunLn(L"", link, target);
 }
 
 std::wstring CommonAppData() {

@@ -52,6 +52,14 @@ std::wstring ReadText(const std::wstring& path);  // UTF-8 or UTF-16LE with BOM
 bool PathExists(const std::wstring& path);
 bool IsFolder(const std::wstring& path);
 std::wstring CurrentFolder();
+// Creates a symbolic link at `link` to `target` (a file or a folder). This
+// Wine's CreateSymbolicLinkW succeeds without creating anything and it has
+// no junctions, so the link is a Unix symbolic link, made by the system's
+// ln. Wine shows a link to a folder as a reparse point, as Windows does; a
+// link to a file looks like an ordinary file.
+bool MakeLink(const std::wstring& link, const std::wstring& target);
+// A second name for the file `target` (this Wine has no CreateHardLinkW).
+bool MakeHardLink(const std::wstring& link, const std::wstring& target);
 std::wstring CommonAppData();
 
 std::wstring Widen(const std::string& utf8);

@@ -1,0 +1,146 @@
+#include "driver/run_log.h"
+
+#include <shlobj.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+RunLog* g_installedLog = nullptr;
+
+bool IsLinkOrMissing(const tmk_String& path, bool& missing) {
+  DWORD attributes = GetFileAttributesW(path.Text());
+  missing = attributes == INVALID_FILE_ATTRIBUTES;
+  return !missing && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Creates `folder` and the folders above it that are missing, refusing any
+// that is a link. Returns false when the folder can't be used.
+bool PrepareFolder(const tmk_String& folder) {
+  bool missing = false;
+  if (IsLinkOrMissing(folder, missing)) return false;
+  if (!missing) return true;
+  const wchar_t* last = std::wcsrchr(folder.Text(), L'\\');
+  if (!last || last == folder.Text()) return false;
+  tmk_String parent = Left(folder, static_cast<int>(last - folder.Text()));
+  if (std::wcslen(parent.Text()) > 3 && !PrepareFolder(parent)) return false;
+  if (!CreateDirectoryW(folder.Text(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+    return false;
+  return !IsLinkOrMissing(folder, missing) && !missing;
+}
+
+// True when the file behind `file` is the one at `path`: no link in the file
+// name or in any folder above it led elsewhere. (Some systems show a link to
+// a file as an ordinary file; the final path still tells.)
+bool IsFinalPath(HANDLE file, const tmk_String& path) {
+  std::vector<wchar_t> final(32768, 0);
+  DWORD length = GetFinalPathNameByHandleW(file, final.data(), 32767, FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= 32767) return false;
+  std::vector<wchar_t> full(32768, 0);
+  DWORD fullLength = GetFullPathNameW(path.Text(), 32767, full.data(), nullptr);
+  if (fullLength == 0 || fullLength >= 32767) return false;
+  const wchar_t* opened = final.data();
+  if (std::wcsncmp(opened, L"\\\\?\\", 4) == 0) opened += 4;
+  return _wcsicmp(opened, full.data()) == 0;
+}
+
+// Opens the file itself, never what a link points to, and refuses links
+// and files with further hard links.
+vskr::UniqueFileHandle OpenWithoutFollowing(const tmk_String& path) {
+  const DWORD access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+  vskr::UniqueFileHandle file(
+      CreateFileW(path.Text(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
+  if (!file && GetLastError() == ERROR_FILE_NOT_FOUND) {
+    // CREATE_NEW fails on a name that exists in any form, a dangling link
+    // included, so no file is ever created where a link points.
+    file.Reset(
+        CreateFileW(path.Text(), access, FILE_SHARE_READ, nullptr, CREATE_NEW, flags, nullptr));
+  }
+  if (!file) return file;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file.Get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+      info.nNumberOfLinks > 1 || !IsFinalPath(file.Get(), path)) {
+    file.Reset();
+  }
+  return file;
+}
+
+uint64_t FileSize(HANDLE file) {
+  LARGE_INTEGER size{};
+  return GetFileSizeEx(file, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+}
+
+std::string ToUtf8(const wchar_t* text) {
+  int length = static_cast<int>(std::wcslen(text));
+  if (length == 0) return std::string();
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, length, &out[0], bytes, nullptr, nullptr);
+  return out;
+}
+
+}  // namespace
+
+tmk_String DefaultLogFolder() {
+  wchar_t folder[MAX_PATH] = {0};
+  tmk_String result;
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, folder)) &&
+      folder[0] != 0) {
+    result.Format(L"%s\\Quendris\\QIRO\\Logs", folder);
+  }
+  return result;
+}
+
+RunLog::RunLog(const tmk_String& logFolder) {
+  if (logFolder.IsEmpty() || !PrepareFolder(logFolder)) return;
+  tmk_String path = Concatenate(logFolder, L"\\vskr_updater.log");
+  file_ = OpenWithoutFollowing(path);
+  if (!file_) return;
+  if (FileSize(file_.Get()) > kLogRotateBytes) {
+    file_.Reset();
+    tmk_String old = Concatenate(logFolder, L"\\vskr_updater.old.log");
+    // Replacing a planted link replaces the link itself, not its target.
+    if (!MoveFileExW(path.Text(), old.Text(), MOVEFILE_REPLACE_EXISTING)) return;
+    file_ = OpenWithoutFollowing(path);
+  }
+}
+
+void RunLog::Write(const wchar_t* text) {
+  if (!file_) return;
+  std::string bytes = ToUtf8(text);
+  bytes += "\r\n";
+  DWORD written = 0;
+  // Not examined: a log that can't be written is passed over.
+  (void)WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+ScopedRunLog::ScopedRunLog(RunLog& log) { g_installedLog = &log; }
+ScopedRunLog::~ScopedRunLog() { g_installedLog = nullptr; }
+
+void LogLine(const wchar_t* format, ...) {
+  if (!g_installedLog || !g_installedLog->IsOpen()) return;
+  tmk_String line;
+  va_list args;
+  va_start(args, format);
+  line.FormatV(format, args);
+  va_end(args);
+  g_installedLog->Write(line.Text());
+}
+
+void LogFailure(const wchar_t* operation, const wchar_t* subject, DWORD error) {
+  if (!g_installedLog || !g_installedLog->IsOpen()) return;
+  wchar_t* message = nullptr;
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+  std::wstring text = length && message ? std::wstring(message, length) : std::wstring();
+  if (message) LocalFree(message);
+  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
+    text.pop_back();
+  LogLine(L"%s failed for \"%s\": error %lu (%s)", operation, subject ? subject : L"", error,
+          text.empty() ? L"no system message" : text.c_str());
+}
