@@ -10,6 +10,7 @@
 #include <ostream>
 #include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace testing_support {
@@ -102,6 +103,76 @@ RegistryValue ReadMachineValue(const std::wstring& path, const std::wstring& nam
   }
   RegCloseKey(key);
   return value;
+}
+
+MachineKeySnapshot::MachineKeySnapshot(std::wstring path, REGSAM view)
+    : path_(std::move(path)), view_(view) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, KEY_READ | view_, &key) !=
+      ERROR_SUCCESS)
+    return;
+  existed_ = true;
+  DWORD subkeys = 0;
+  RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                   nullptr, nullptr, nullptr);
+  subkeys_ = subkeys;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[16384];
+    DWORD nameUnits = 16384;
+    DWORD type = REG_NONE;
+    DWORD bytes = 0;
+    if (RegEnumValueW(key, index, name, &nameUnits, nullptr, &type, nullptr, &bytes) !=
+        ERROR_SUCCESS)
+      break;
+    Value value{name, type, std::vector<BYTE>(bytes)};
+    nameUnits = 16384;
+    RegEnumValueW(key, index, name, &nameUnits, nullptr, &type, value.data.data(), &bytes);
+    value.data.resize(bytes);
+    values_.push_back(value);
+  }
+  RegCloseKey(key);
+}
+
+MachineKeySnapshot::~MachineKeySnapshot() { Restore(); }
+
+void MachineKeySnapshot::Restore() {
+  if (!existed_) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, KEY_ALL_ACCESS | view_, &key) ==
+        ERROR_SUCCESS) {
+      RegDeleteTreeW(key, nullptr);
+      RegCloseKey(key);
+      RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), view_, 0);
+    }
+    return;
+  }
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return;
+  // Values that were not there before go first.
+  std::vector<std::wstring> added;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[16384];
+    DWORD nameUnits = 16384;
+    if (RegEnumValueW(key, index, name, &nameUnits, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    bool known = false;
+    for (const Value& value : values_) known = known || _wcsicmp(value.name.c_str(), name) == 0;
+    if (!known) added.push_back(name);
+  }
+  for (const std::wstring& name : added) RegDeleteValueW(key, name.c_str());
+  for (const Value& value : values_) {
+    // A non-zero unit behind the data keeps the registry from adding a
+    // terminator that the value did not have.
+    std::vector<BYTE> data = value.data;
+    data.push_back(0xFF);
+    data.push_back(0xFF);
+    RegSetValueExW(key, value.name.c_str(), 0, value.type, data.data(),
+                   static_cast<DWORD>(value.data.size()));
+  }
+  RegCloseKey(key);
 }
 
 // ------------------------------------------------------------------- files
@@ -218,6 +289,12 @@ void WriteText(const std::wstring& path, const std::wstring& text) {
   WriteBytes(path, Narrow(text));
 }
 
+void WriteUtf16Text(const std::wstring& path, const std::wstring& text) {
+  std::string bytes = "\xFF\xFE";
+  bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+  WriteBytes(path, bytes);
+}
+
 std::string ReadBytes(const std::wstring& path) {
   std::string bytes;
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -274,6 +351,63 @@ std::wstring CommonAppData() {
   return buffer;
 }
 
+FileSnapshot::FileSnapshot(std::wstring path) : path_(std::move(path)) {
+  existed_ = PathExists(path_);
+  if (existed_) bytes_ = ReadBytes(path_);
+}
+
+FileSnapshot::~FileSnapshot() { Restore(); }
+
+void FileSnapshot::Restore() {
+  if (existed_) {
+    WriteBytes(path_, bytes_);
+  } else {
+    DeleteFileW(path_.c_str());
+  }
+  ForgetProfileCache(path_);
+}
+
+CurrentFolderChange::CurrentFolderChange(const std::wstring& folder) : earlier_(CurrentFolder()) {
+  SetCurrentDirectoryW(folder.c_str());
+}
+
+CurrentFolderChange::~CurrentFolderChange() { SetCurrentDirectoryW(earlier_.c_str()); }
+
+namespace {
+const wchar_t kUserShellFolders[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+const wchar_t kShellFolders[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const wchar_t kMissingCommonFolder[] = L"C:\\vskr_tests\\No Common Data";
+}  // namespace
+
+// The shell reads the folder's setting in the registry view of the calling
+// program, the 32-bit one here.
+CommonAppDataUnavailable::CommonAppDataUnavailable()
+    : userShellFolders_(kUserShellFolders, 0), shellFolders_(kShellFolders, 0) {
+  DeleteTreeNoFollow(kMissingCommonFolder);
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUserShellFolders, 0, nullptr, 0, KEY_ALL_ACCESS,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return;
+  RegSetValueExW(key, L"Common AppData", 0, REG_SZ,
+                 reinterpret_cast<const BYTE*>(kMissingCommonFolder),
+                 sizeof kMissingCommonFolder);
+  RegCloseKey(key);
+}
+
+CommonAppDataUnavailable::~CommonAppDataUnavailable() = default;
+
+bool CommonAppDataUnavailable::Active() const {
+  wchar_t buffer[MAX_PATH] = {0};
+  return FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT,
+                                 buffer));
+}
+
+void ForgetProfileCache(const std::wstring& path) {
+  WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
+}
+
 // ----------------------------------------------------------------- dialogs
 
 std::ostream& operator<<(std::ostream& out, const Dialog& dialog) {
@@ -299,7 +433,8 @@ std::wstring ClassName(HWND window) {
 Dialog DescribeDialog(HWND window) {
   Dialog dialog;
   dialog.caption = WindowText(window);
-  dialog.hasOwner = GetWindow(window, GW_OWNER) != nullptr;
+  dialog.owner = GetWindow(window, GW_OWNER);
+  dialog.hasOwner = dialog.owner != nullptr;
   for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     if (_wcsicmp(ClassName(child).c_str(), L"Static") != 0) continue;
     LONG style = GetWindowLongW(child, GWL_STYLE);
@@ -314,18 +449,20 @@ Dialog DescribeDialog(HWND window) {
   return dialog;
 }
 
-struct Watcher {
+}  // namespace
+
+struct DialogWatcher::State {
   std::mutex lock;
   std::vector<Dialog> dialogs;
   std::set<HWND> answered;
   std::atomic<bool> stop{false};
 
   static BOOL CALLBACK Visit(HWND window, LPARAM self) {
-    auto* watcher = reinterpret_cast<Watcher*>(self);
+    auto* state = reinterpret_cast<State*>(self);
     if (!IsWindowVisible(window) || ClassName(window) != L"#32770") return TRUE;
-    std::lock_guard<std::mutex> guard(watcher->lock);
-    if (watcher->answered.insert(window).second) {
-      watcher->dialogs.push_back(DescribeDialog(window));
+    std::lock_guard<std::mutex> guard(state->lock);
+    if (state->answered.insert(window).second) {
+      state->dialogs.push_back(DescribeDialog(window));
     }
     PostMessageW(window, WM_COMMAND, IDOK, 0);
     return TRUE;
@@ -333,19 +470,32 @@ struct Watcher {
 
   void Loop() {
     while (!stop) {
-      EnumWindows(&Watcher::Visit, reinterpret_cast<LPARAM>(this));
+      EnumWindows(&State::Visit, reinterpret_cast<LPARAM>(this));
       Sleep(20);
     }
   }
 };
 
-}  // namespace
+DialogWatcher::DialogWatcher() : state_(new State) {
+  State* state = state_.get();
+  thread_ = std::thread([state] { state->Loop(); });
+}
+
+DialogWatcher::~DialogWatcher() { Stop(); }
+
+std::vector<Dialog> DialogWatcher::Stop() {
+  if (thread_.joinable()) {
+    state_->stop = true;
+    thread_.join();
+  }
+  std::lock_guard<std::mutex> guard(state_->lock);
+  return state_->dialogs;
+}
 
 RunResult RunWatched(const std::wstring& commandLine, const std::wstring& currentFolder,
                      DWORD timeoutMs) {
   RunResult result;
-  Watcher watcher;
-  std::thread thread([&watcher] { watcher.Loop(); });
+  DialogWatcher watcher;
 
   std::wstring buffer = commandLine;
   STARTUPINFOW startup{};
@@ -368,9 +518,7 @@ RunResult RunWatched(const std::wstring& commandLine, const std::wstring& curren
   result.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
   Sleep(50);  // a last look for a dialog that is still closing
-  watcher.stop = true;
-  thread.join();
-  result.dialogs = watcher.dialogs;
+  result.dialogs = watcher.Stop();
   return result;
 }
 

@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testing_support {
@@ -35,6 +37,34 @@ struct RegistryValue {
 };
 RegistryValue ReadMachineValue(const std::wstring& path, const std::wstring& name);
 
+// Every value of a key as it stands (and whether the key exists), put back
+// exactly on Restore() or on destruction: values added since are deleted,
+// changed or deleted ones rewritten with their type and bytes, a deleted key
+// is created again. Subkeys are not looked at.
+class MachineKeySnapshot {
+ public:
+  // `view`: KEY_WOW64_64KEY, or 0 for the view of this 32-bit program.
+  explicit MachineKeySnapshot(std::wstring path, REGSAM view = KEY_WOW64_64KEY);
+  ~MachineKeySnapshot();
+  MachineKeySnapshot(const MachineKeySnapshot&) = delete;
+  MachineKeySnapshot& operator=(const MachineKeySnapshot&) = delete;
+  void Restore();
+  bool KeyExisted() const { return existed_; }
+  size_t SubkeyCount() const { return subkeys_; }
+
+ private:
+  struct Value {
+    std::wstring name;
+    DWORD type;
+    std::vector<BYTE> data;
+  };
+  std::wstring path_;
+  REGSAM view_;
+  bool existed_ = false;
+  size_t subkeys_ = 0;
+  std::vector<Value> values_;
+};
+
 inline void SetProductText(const std::wstring& name, const std::wstring& text) {
   SetMachineText(kProductKeyPath, name, text);
 }
@@ -47,6 +77,8 @@ void CreateFolders(const std::wstring& folder);
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 // Writes UTF-8 text (no byte-order mark).
 void WriteText(const std::wstring& path, const std::wstring& text);
+// Writes UTF-16LE text behind a byte-order mark.
+void WriteUtf16Text(const std::wstring& path, const std::wstring& text);
 std::string ReadBytes(const std::wstring& path);
 std::wstring ReadText(const std::wstring& path);  // UTF-8 or UTF-16LE with BOM
 bool PathExists(const std::wstring& path);
@@ -62,6 +94,55 @@ bool MakeLink(const std::wstring& link, const std::wstring& target);
 bool MakeHardLink(const std::wstring& link, const std::wstring& target);
 std::wstring CommonAppData();
 
+// A file's bytes (or its absence) as they stand, put back on Restore() or
+// on destruction.
+class FileSnapshot {
+ public:
+  explicit FileSnapshot(std::wstring path);
+  ~FileSnapshot();
+  FileSnapshot(const FileSnapshot&) = delete;
+  FileSnapshot& operator=(const FileSnapshot&) = delete;
+  void Restore();
+
+ private:
+  std::wstring path_;
+  bool existed_ = false;
+  std::string bytes_;
+};
+
+// Makes `folder` the current folder until destruction.
+class CurrentFolderChange {
+ public:
+  explicit CurrentFolderChange(const std::wstring& folder);
+  ~CurrentFolderChange();
+  CurrentFolderChange(const CurrentFolderChange&) = delete;
+  CurrentFolderChange& operator=(const CurrentFolderChange&) = delete;
+
+ private:
+  std::wstring earlier_;
+};
+
+// While it lives, the shell can't report the common application data
+// folder (CSIDL_COMMON_APPDATA): the machine's setting for it names a
+// folder that does not exist. Active() tells whether the shell now fails.
+class CommonAppDataUnavailable {
+ public:
+  CommonAppDataUnavailable();
+  ~CommonAppDataUnavailable();
+  CommonAppDataUnavailable(const CommonAppDataUnavailable&) = delete;
+  CommonAppDataUnavailable& operator=(const CommonAppDataUnavailable&) = delete;
+  bool Active() const;
+
+ private:
+  MachineKeySnapshot userShellFolders_;
+  MachineKeySnapshot shellFolders_;
+};
+
+// Drops this process's cached copy of an initialisation file, so that the
+// next profile read sees the file as it is on disk (Wine keeps recently
+// used files in memory, and a deleted file may still be served from there).
+void ForgetProfileCache(const std::wstring& path);
+
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& text);
 
@@ -71,6 +152,7 @@ struct Dialog {
   std::wstring text;
   bool hasOwner = false;
   bool hasIcon = false;
+  HWND owner = nullptr;  // not compared: a window of the moment
   bool operator==(const Dialog& o) const {
     return caption == o.caption && text == o.text && hasOwner == o.hasOwner &&
            hasIcon == o.hasIcon;
@@ -84,6 +166,24 @@ struct RunResult {
   DWORD exitCode = 0xFFFFFFFF;
   double seconds = 0;
   std::vector<Dialog> dialogs;
+};
+
+// Records every message box that appears anywhere on the desktop while it
+// runs and presses its OK button; it looks on a thread of its own, so it
+// also answers message boxes of the test program itself. Stop() (or the
+// destructor) ends the watch; Stop() returns what was seen, in order.
+class DialogWatcher {
+ public:
+  DialogWatcher();
+  ~DialogWatcher();
+  DialogWatcher(const DialogWatcher&) = delete;
+  DialogWatcher& operator=(const DialogWatcher&) = delete;
+  std::vector<Dialog> Stop();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+  std::thread thread_;
 };
 
 // Starts `commandLine` in `currentFolder` (inherited when empty), records

@@ -1,0 +1,58 @@
+#include "settings/system_environment.h"
+
+#include <cwchar>
+
+#include "settings/registry_value.h"
+
+const wchar_t kSystemEnvironmentKey[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+
+namespace {
+
+// The longest variable value taken, in bytes.
+constexpr DWORD kEnvironmentValueCapacity = 2048;
+// How long a window may take to take in the announcement.
+constexpr UINT kAnnouncementTimeoutMs = 5000;
+
+DWORD TextTypeOf(DWORD type) { return type == REG_EXPAND_SZ ? REG_EXPAND_SZ : REG_SZ; }
+
+}  // namespace
+
+tmk_String ReadSystemEnvironmentValue(const tmk_String& name, DWORD* type) {
+  tmk_String result;
+  DWORD storedType = REG_SZ;
+  vskr::UniqueHkey key;
+  if (OpenMachineKey(kSystemEnvironmentKey, KEY_QUERY_VALUE, key)) {
+    // Not examined: a missing or oversized variable leaves the result empty.
+    (void)QueryRegistryText(key.Get(), name.Text(), kEnvironmentValueCapacity, result,
+                            &storedType);
+  }
+  if (type) *type = TextTypeOf(storedType);
+  return result;
+}
+
+bool WriteSystemEnvironmentValue(const tmk_String& name, const tmk_String& value, DWORD type) {
+  bool deleting = value.IsEmpty();
+  vskr::UniqueHkey key;
+  if (!OpenMachineKey(kSystemEnvironmentKey, KEY_WRITE, key)) {
+    if (deleting) return false;  // no key: nothing to delete
+    HKEY created = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSystemEnvironmentKey, 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr,
+                        &created, nullptr) != ERROR_SUCCESS) {
+      return false;
+    }
+    key.Reset(created);
+  }
+  LONG status = deleting ? RegDeleteValueW(key.Get(), name.Text())
+                         : SetRegistryText(key.Get(), name.Text(), value, TextTypeOf(type));
+  return status == ERROR_SUCCESS;
+}
+
+void AnnounceEnvironmentChange() {
+  DWORD_PTR answer = 0;
+  // Not examined: a window that does not take the message in time is skipped.
+  (void)SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+                            reinterpret_cast<LPARAM>(L"Environment"), SMTO_ABORTIFHUNG,
+                            kAnnouncementTimeoutMs, &answer);
+}
