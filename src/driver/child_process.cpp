@@ -12,6 +12,9 @@
 
 namespace {
 
+static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOW) == 68,
+              "the 32-bit program hands the system a start-up record of 68 bytes");
+
 // The pause between two looks at the process list.
 constexpr DWORD kProcessPollMs = 1000;
 

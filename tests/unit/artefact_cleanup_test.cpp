@@ -123,39 +123,6 @@ TEST(CleanupLinks, LinksGoButNeverWhatTheyPointTo) {
   EXPECT_TRUE(IsFolder(targets + L"\\folder\\inner"));
 }
 
-TEST_F(Cleanup, ArtefactsOfADedicatedFolderGoWithIt) {
-  WriteBytes(tree_ + L"\\qiro_upd240046_win64.exe", "MZ");
-  WriteBytes(tree_ + L"\\qiro_upd7_win64.exe", "MZ");
-  WriteBytes(tree_ + L"\\vskr_update.zip", "PK");
-  WriteText(tree_ + L"\\vskr_update\\Data\\x.txt", L"x");
-  WriteText(tree_ + L"\\readme.txt", L"r");
-  RemoveUpdateArtefacts(tmk_String(tree_.c_str()));
-  EXPECT_FALSE(PathExists(tree_));
-}
-
-TEST_F(Cleanup, NamedArtefactsGoEvenWhereTheFolderMustStay) {
-  std::wstring publicDocuments = KnownFolder(FOLDERID_PublicDocuments);
-  ASSERT_FALSE(publicDocuments.empty());
-  std::vector<std::wstring> own = {publicDocuments + L"\\qiro_upd240046_Win64.exe",
-                                   publicDocuments + L"\\VSKR_UPDATE.zip",
-                                   publicDocuments + L"\\vskr_update"};
-  std::wstring bystander = publicDocuments + L"\\vskr_bystander.txt";
-  std::wstring otherInstaller = publicDocuments + L"\\qiro_upd7_win64.exe";
-  WriteBytes(own[0], "MZ");
-  WriteBytes(own[1], "PK");
-  WriteText(own[2] + L"\\Data\\x.txt", L"x");
-  WriteText(bystander, L"mine");
-  WriteBytes(otherInstaller, "MZ");
-
-  RemoveUpdateArtefacts(tmk_String(publicDocuments.c_str()));
-  for (const std::wstring& path : own) EXPECT_FALSE(PathExists(path)) << Narrow(path);
-  EXPECT_TRUE(IsFolder(publicDocuments));
-  EXPECT_EQ(L"mine", ReadText(bystander));
-  EXPECT_TRUE(PathExists(otherInstaller));  // only the fixed installer name is the update's
-  DeleteFileW(bystander.c_str());
-  DeleteFileW(otherInstaller.c_str());
-}
-
 TEST_F(Cleanup, FoldersThatAreNotTheUpdatesOwnAreRefused) {
   std::wstring windows = CsidlFolder(CSIDL_WINDOWS);
   std::wstring desktop = KnownFolder(FOLDERID_Desktop);
