@@ -83,8 +83,7 @@ void DeleteEntry(const std::wstring& path, const std::wstring& ownPath) {
       OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
   if (!entry || !IsEntryItself(entry.Get(), ownPath)) return;
   if (info.FileAttributes & FILE_ATTRIBUTE_READONLY) ClearReadOnly(entry.Get(), info.FileAttributes);
-  FILE_DISPOSITION_INFO disposition;
-  disposition.DeleteFile = TRUE;
+  FILE_DISPOSITION_INFO disposition = {TRUE};
   // Takes effect when the handle is closed; a folder that still holds
   // something stays.
   SetFileInformationByHandle(entry.Get(), FileDispositionInfo, &disposition, sizeof disposition);
