@@ -5,7 +5,10 @@
 #include <cwchar>
 #include <vector>
 
+#include "driver/artefact_cleanup.h"
+#include "driver/child_process.h"
 #include "driver/installer_discovery.h"
+#include "platform/unique_handle.h"
 #include "settings/update_context.h"
 
 const wchar_t kPackageModeSwitch[] = L"INSTALL_FROM_ZIP";
@@ -14,6 +17,10 @@ namespace {
 
 // Shorter installer paths than this count as no installer found.
 constexpr size_t kShortestInstallerPath = 10;
+
+const wchar_t kDataArchive[] = L"vskr_update.zip";
+const wchar_t kArchiveCommand[] = L"tar -xf vskr_update.zip";
+constexpr DWORD kCurrentFolderCapacity = 2048;
 
 tmk_String OwnModulePath() {
   std::vector<wchar_t> buffer(2048, 0);
@@ -37,7 +44,47 @@ void ShowNoInstallerMessage() {
   MessageBoxW(nullptr, L"No update file found.", L"QIRO Update", MB_OK | MB_ICONERROR);
 }
 
-void RunUpdateMode(UpdateContext& /*context*/, const tmk_String& /*commandLine*/,
+// Any entry of that name counts, a folder too.
+bool PathExists(const tmk_String& path) {
+  WIN32_FIND_DATAW found;
+  vskr::UniqueFindHandle search(FindFirstFileW(path.Text(), &found));
+  return search.IsValid();
+}
+
+// Unpacks "vskr_update.zip" into the updater's folder when it lies there.
+// tar is given the archive's bare name, so the updater's folder is made the
+// current folder for it and the previous one made current again afterwards.
+void UnpackDataArchive(const tmk_String& updaterFolder) {
+  tmk_String archive;
+  archive.Format(L"%s\\%s", updaterFolder.Text(), kDataArchive);
+  if (!PathExists(archive)) return;
+  std::vector<wchar_t> savedFolder(kCurrentFolderCapacity, 0);
+  GetCurrentDirectoryW(kCurrentFolderCapacity, savedFolder.data());
+  SetCurrentDirectoryW(updaterFolder.Text());
+  // Whether tar started and how it ended is not looked at.
+  (void)RunAndWait(tmk_String(kArchiveCommand), LaunchProfile::HiddenTool);
+  SetCurrentDirectoryW(savedFolder.data());
+}
+
+// The installer's path in quotation marks, so that a blank in it can't make
+// the system start a program named by the part before the blank, then one
+// blank and the updater's command line as it was received (also when empty).
+tmk_String InstallerCommandLine(const tmk_String& installerPath, const tmk_String& commandLine) {
+  tmk_String installerCommand;
+  installerCommand.Format(L"\"%s\" %s", installerPath.Text(), commandLine.Text());
+  return installerCommand;
+}
+
+// Waits for the installer's own process, then for as long as any process of
+// its file name runs: installers hand work on to copies of themselves.
+void WaitForInstaller(vskr::ChildProcess& installer, const tmk_String& installerFileName) {
+  WaitForSingleObject(installer.Process.Get(), INFINITE);
+  installer.Process.Reset();
+  installer.Thread.Reset();
+  WaitWhileProcessRunning(installerFileName);
+}
+
+void RunUpdateMode(UpdateContext& /*context*/, const tmk_String& commandLine,
                    const tmk_String& updaterFolder) {
   tmk_String installerPath;
   tmk_String installerFileName;
@@ -45,6 +92,22 @@ void RunUpdateMode(UpdateContext& /*context*/, const tmk_String& /*commandLine*/
   if (std::wcslen(installerPath.Text()) < kShortestInstallerPath) {
     ShowNoInstallerMessage();
     return;
+  }
+
+  // The workstation's preparation (PrepareUpdate) comes here; a refusal
+  // ends the run before anything is unpacked or started.
+
+  UnpackDataArchive(updaterFolder);
+  tmk_String installerCommand = InstallerCommandLine(installerPath, commandLine);
+  vskr::ChildProcess installer;
+  if (LaunchChild(installerCommand, LaunchProfile::VisibleProgram, installer)) {
+    WaitForInstaller(installer, installerFileName);
+    // The saved configuration is put back here (RestoreDatabaseIdentity,
+    // then RestoreAfterUpdate).
+  } else {
+    // The backed-up files are put back here (RestoreAfterUpdate) before the
+    // update's files go.
+    RemoveUpdateArtefacts(updaterFolder);
   }
 }
 

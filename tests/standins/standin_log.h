@@ -5,21 +5,25 @@
 
 #include <string>
 
-inline std::wstring OwnFileName() {
+inline std::wstring OwnPath() {
   wchar_t path[MAX_PATH * 2] = {0};
   GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
-  std::wstring full = path;
+  return path;
+}
+
+inline std::wstring OwnFileName() {
+  std::wstring full = OwnPath();
   size_t slash = full.find_last_of(L"\\/");
   return slash == std::wstring::npos ? full : full.substr(slash + 1);
 }
 
-// Appends "<name>|<command line>|<current folder><suffix>" as UTF-8.
-inline void AppendStandInLog(const std::wstring& suffix) {
+// Appends "<program>|<command line>|<current folder><suffix>" as UTF-8.
+inline void AppendStandInLogAs(const std::wstring& program, const std::wstring& suffix) {
   wchar_t logPath[MAX_PATH * 2] = {0};
   if (!GetEnvironmentVariableW(L"VSKR_STANDIN_LOG", logPath, MAX_PATH * 2)) return;
   wchar_t folder[MAX_PATH * 2] = {0};
   GetCurrentDirectoryW(MAX_PATH * 2, folder);
-  std::wstring line = OwnFileName() + L"|" + GetCommandLineW() + L"|" + folder + suffix + L"\r\n";
+  std::wstring line = program + L"|" + GetCommandLineW() + L"|" + folder + suffix + L"\r\n";
   int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0,
                               nullptr, nullptr);
   std::string bytes(n, '\0');
@@ -37,3 +41,6 @@ inline void AppendStandInLog(const std::wstring& suffix) {
     Sleep(20);  // another stand-in is writing
   }
 }
+
+// Appends "<own file name>|<command line>|<current folder><suffix>".
+inline void AppendStandInLog(const std::wstring& suffix) { AppendStandInLogAs(OwnFileName(), suffix); }

@@ -1,6 +1,7 @@
 #include "support/sandbox.h"
 
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <atomic>
 #include <chrono>
@@ -577,6 +578,81 @@ std::wstring SystemToolsFolder() {
   wchar_t buffer[MAX_PATH] = {0};
   GetSystemDirectoryW(buffer, MAX_PATH);  // syswow64 for this 32-bit program
   return buffer;
+}
+
+// ------------------------------------------------------------------- links
+
+std::wstring LinkFixtures() { return L"C:\\vskr_links"; }
+
+bool IsLink(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// ------------------------------------------------- environment and processes
+
+ScopedVariable::ScopedVariable(const std::wstring& name, const std::wstring& value) : name_(name) {
+  wchar_t buffer[4096] = {0};
+  DWORD length = GetEnvironmentVariableW(name.c_str(), buffer, 4096);
+  existed_ = length > 0 && length < 4096;
+  if (existed_) old_.assign(buffer, length);
+  SetEnvironmentVariableW(name.c_str(), value.c_str());
+}
+
+ScopedVariable::~ScopedVariable() {
+  SetEnvironmentVariableW(name_.c_str(), existed_ ? old_.c_str() : nullptr);
+}
+
+RunningProgram::RunningProgram(const std::wstring& commandLine) {
+  std::wstring buffer = commandLine;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (CreateProcessW(nullptr, &buffer[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                     &info)) {
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+  }
+}
+
+RunningProgram::~RunningProgram() {
+  if (!process_) return;
+  if (!HasEnded()) {
+    TerminateProcess(process_, 1);
+    WaitForSingleObject(process_, 5000);
+  }
+  CloseHandle(process_);
+}
+
+bool RunningProgram::HasEnded() const {
+  return !process_ || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
+}
+
+namespace {
+
+bool AnyProcessNamed(const std::wstring& imageName) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
+       more = Process32NextW(snapshot, &entry)) {
+    found = imageName == entry.szExeFile;
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+}  // namespace
+
+bool WaitUntilNoProcessNamed(const std::wstring& imageName, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (AnyProcessNamed(imageName)) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(50);
+  }
+  return true;
 }
 
 }  // namespace testing_support

@@ -215,4 +215,51 @@ std::vector<StandInCall> ReadStandInLog();
 void InstallStandIn(const std::wstring& standInName, const std::wstring& targetPath);
 std::wstring SystemToolsFolder();  // the folder a 32-bit program's System32 maps to
 
+// --- links ---
+// This Wine can't make links from inside: CreateSymbolicLinkW is a stub
+// that reports success, and FSCTL_SET_REPARSE_POINT is not supported. The
+// test script therefore prepares real (host) symbolic links under
+// LinkFixtures() before the tests run; see sandbox_link_fixtures in
+// scripts/sandbox.sh for the layout. Wine shows a folder link with
+// FILE_ATTRIBUTE_REPARSE_POINT, a file link as a plain file, and it deletes
+// the target when asked to delete either kind: never clean these folders
+// with DeleteTreeNoFollow.
+std::wstring LinkFixtures();  // C:\vskr_links
+// True when the entry at `path` itself carries FILE_ATTRIBUTE_REPARSE_POINT.
+bool IsLink(const std::wstring& path);
+
+// --- environment and processes ---
+// Sets an environment variable of this process (inherited by what it
+// starts) and puts the old state back when it goes out of scope.
+class ScopedVariable {
+ public:
+  ScopedVariable(const std::wstring& name, const std::wstring& value);
+  ~ScopedVariable();
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  std::wstring name_;
+  std::wstring old_;
+  bool existed_ = false;
+};
+
+// A program started by the test; ended by force when the object goes.
+class RunningProgram {
+ public:
+  explicit RunningProgram(const std::wstring& commandLine);
+  ~RunningProgram();
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+  bool Started() const { return process_ != nullptr; }
+  bool HasEnded() const;
+  HANDLE Process() const { return process_; }
+
+ private:
+  HANDLE process_ = nullptr;
+};
+
+// Waits until no process of this exact image name runs (at most `timeoutMs`).
+bool WaitUntilNoProcessNamed(const std::wstring& imageName, DWORD timeoutMs);
+
 }  // namespace testing_support

@@ -1,0 +1,54 @@
+// Starting the programs the updater works through (the installer, tar, net,
+// regasm), waiting for them, and looking for running processes by name.
+#pragma once
+
+#include "platform/unique_handle.h"
+#include "text/tmk_string.h"
+
+// How a child shows itself.
+enum class LaunchProfile {
+  // No window (SW_HIDE), and the updater's own standard handles handed on
+  // (STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES).
+  HiddenTool,
+  // Its window shown normally (SW_SHOWNORMAL, STARTF_USESHOWWINDOW only).
+  VisibleProgram,
+};
+
+// Starts `commandLine` without handle inheritance, with the updater's
+// environment and current folder. The program is the command line's first
+// token. An unqualified program name ("tar") is looked up like the system
+// does it, except that the updater's own folder is never searched: files
+// there came with the download, and this program runs elevated.
+// On success `child` takes over the process and thread handles; on failure
+// it is not touched. The child's exit code is never read.
+bool LaunchChild(const tmk_String& commandLine, LaunchProfile profile, vskr::ChildProcess& child);
+
+// LaunchChild, then, when the child started, waits for its process without a
+// time-out and closes its process and thread handles. Returns whether the
+// child started.
+bool RunAndWait(const tmk_String& commandLine, LaunchProfile profile);
+
+// True when a running process's image has the base name `imageName`
+// exactly: a file name with its extension, compared case-sensitively over
+// its whole length. Sees every process, 64-bit ones included. False when the
+// process list can't be read.
+bool IsProcessRunning(const tmk_String& imageName);
+
+// Pauses 1000 ms, then looks for a process named `imageName`, and repeats
+// both while one runs. Always pauses at least once; has no upper bound.
+void WaitWhileProcessRunning(const tmk_String& imageName);
+
+// How LaunchChild takes the program of a command line.
+enum class ProgramLookup {
+  AsGiven,   // the first token carries a folder or drive: the system takes it
+  Found,     // an unqualified name, found at the path handed back
+  NotFound,  // an unqualified name that no searched folder holds
+};
+
+// Looks up the program that an unqualified first token ("tar", "net.exe")
+// names: in the current folder unless it is the updater's own folder, the
+// system folder, the 16-bit system folder, the Windows folder and the
+// absolute folders of PATH, in that order, with ".exe" added to a name
+// without extension. `program` receives the path found; it is not touched
+// otherwise.
+ProgramLookup FindChildProgram(const tmk_String& commandLine, tmk_String& program);
