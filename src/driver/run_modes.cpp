@@ -84,7 +84,7 @@ void WaitForInstaller(vskr::ChildProcess& installer, const tmk_String& installer
   WaitWhileProcessRunning(installerFileName);
 }
 
-void RunUpdateMode(UpdateContext& /*context*/, const tmk_String& commandLine,
+void RunUpdateMode(UpdateContext& context, const tmk_String& commandLine,
                    const tmk_String& updaterFolder) {
   tmk_String installerPath;
   tmk_String installerFileName;
@@ -94,19 +94,20 @@ void RunUpdateMode(UpdateContext& /*context*/, const tmk_String& commandLine,
     return;
   }
 
-  // The workstation's preparation (PrepareUpdate) comes here; a refusal
-  // ends the run before anything is unpacked or started.
+  // A refusal (the program folder could not be verified, the user has been
+  // told) ends the run before anything is unpacked or started.
+  if (context.PrepareUpdate() != 0) return;
 
   UnpackDataArchive(updaterFolder);
   tmk_String installerCommand = InstallerCommandLine(installerPath, commandLine);
   vskr::ChildProcess installer;
   if (LaunchChild(installerCommand, LaunchProfile::VisibleProgram, installer)) {
     WaitForInstaller(installer, installerFileName);
-    // The saved configuration is put back here (RestoreDatabaseIdentity,
-    // then RestoreAfterUpdate).
+    context.RestoreDatabaseIdentity();
+    context.RestoreAfterUpdate();
   } else {
-    // The backed-up files are put back here (RestoreAfterUpdate) before the
-    // update's files go.
+    // The backed-up files are put back before the update's files go.
+    context.RestoreAfterUpdate();
     RemoveUpdateArtefacts(updaterFolder);
   }
 }

@@ -71,6 +71,12 @@ class UpdateContext {
   tmk_String SavedVersantDbidNode;
   tmk_String Language;
 
+  // The registry types of the three saved variables (REG_SZ or
+  // REG_EXPAND_SZ), so that a restored variable keeps its type.
+  unsigned long SavedVersantDbidType = 0;
+  unsigned long SavedVersantDbType = 0;
+  unsigned long SavedVersantDbidNodeType = 0;
+
   uint8_t LanguageGerman = 0;
   uint8_t LanguageEnglish = 0;
   uint8_t LanguageRussian = 0;

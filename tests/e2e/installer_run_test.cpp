@@ -61,6 +61,7 @@ class InstallerRun : public testing::Test {
     ResetFolder(startFolder_);
     ResetStandInLog();
     InstallStandIn(L"standin_tool.exe", SystemToolsFolder() + L"\\tar.exe");
+    InstallRegistrationTool();
   }
   void TearDown() override {
     WaitUntilNoProcessNamed(kInstallerName, 15000);
@@ -112,8 +113,10 @@ TEST_F(InstallerRun, ArchiveIsUnpackedInTheUpdaterFolderBeforeTheInstaller) {
   WriteBytes(folder_ + L"\\vskr_update.zip", "PK\x05\x06");
   RunResult run = Run(L"/quiet");
   ExpectQuietEnd(run);
+  // tar, the installer, then the component registration after it.
   std::vector<StandInCall> calls = ReadStandInLog();
-  ASSERT_EQ(2u, calls.size());
+  ASSERT_EQ(3u, calls.size());
+  EXPECT_EQ(L"regasm.exe", calls[2].program);
   EXPECT_EQ(L"tar.exe", calls[0].program);
   EXPECT_EQ(L"tar -xf vskr_update.zip", calls[0].commandLine);
   EXPECT_TRUE(SameFolder(folder_, calls[0].currentFolder)) << Narrow(calls[0].currentFolder);
@@ -128,7 +131,7 @@ TEST_F(InstallerRun, WithoutArchiveTarDoesNotRun) {
   RunResult run = Run(L"/quiet");
   ExpectQuietEnd(run);
   std::vector<StandInCall> calls = ReadStandInLog();
-  ASSERT_EQ(1u, calls.size());
+  ASSERT_EQ(2u, calls.size());  // the installer and the registration
   EXPECT_EQ(kInstallerName, calls[0].program);
   EXPECT_TRUE(SameFolder(startFolder_, calls[0].currentFolder));
 }
@@ -174,7 +177,7 @@ TEST_F(InstallerRun, ProgramAtTheBlankOfTheFolderPathNeverRuns) {
   ExpectQuietEnd(run);
   std::vector<StandInCall> calls = ReadStandInLog();
   EXPECT_FALSE(AnyPlantedProgramRan(calls));
-  ASSERT_EQ(1u, calls.size());
+  ASSERT_EQ(2u, calls.size());  // the installer and the registration
   EXPECT_EQ(kInstallerName, calls[0].program);
 }
 

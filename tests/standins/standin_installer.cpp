@@ -10,6 +10,8 @@
 //   VSKR_INSTALLER_WRITE          write "installed" there
 //   VSKR_INSTALLER_TIMES          write "<creation> <end>" (FILETIME units) there
 //   VSKR_INSTALLER_EXIT           end with this exit code
+//   VSKR_INSTALLER_ACTIONS        changes to the machine (installer_actions.h)
+// The copy left behind logs a second line, as "<name>:end", when it ends.
 // The copy is told its part through VSKR_INSTALLER_ROLE=leftover.
 #include <windows.h>
 
@@ -17,6 +19,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "standins/installer_actions.h"
 #include "standins/standin_log.h"
 
 namespace {
@@ -80,6 +83,7 @@ int RunAsLeftover() {
   AppendStandInLog(L"");
   Sleep(NumberVariable(L"VSKR_INSTALLER_LEFTOVER_MS"));
   WriteFileText(Variable(L"VSKR_INSTALLER_LEFTOVER_DONE"), "done");
+  AppendStandInLogAs(OwnFileName() + L":end", L"");
   return 0;
 }
 
@@ -95,6 +99,7 @@ int RunAsInstaller() {
                   static_cast<unsigned>(startup.wShowWindow));
     WriteFileText(startupFile, text);
   }
+  installer_actions::PerformAll();
   if (!Variable(L"VSKR_INSTALLER_LEFTOVER_MS").empty()) StartLeftover();
   Sleep(NumberVariable(L"VSKR_INSTALLER_SLEEP_MS"));
   WriteFileText(Variable(L"VSKR_INSTALLER_WRITE"), "installed");

@@ -86,6 +86,11 @@ std::wstring RegistryValue::Units() const {
   return std::wstring(reinterpret_cast<const wchar_t*>(data.data()), data.size() / 2);
 }
 
+std::wstring RegistryValue::Text() const {
+  std::wstring units = Units();
+  return units.substr(0, units.find(L'\0'));
+}
+
 RegistryValue ReadMachineValue(const std::wstring& path, const std::wstring& name) {
   RegistryValue value;
   HKEY key = nullptr;
@@ -653,6 +658,19 @@ bool WaitUntilNoProcessNamed(const std::wstring& imageName, DWORD timeoutMs) {
     Sleep(50);
   }
   return true;
+}
+
+std::wstring WindowsFolder() {
+  wchar_t buffer[MAX_PATH] = {0};
+  GetWindowsDirectoryW(buffer, MAX_PATH);
+  return buffer;
+}
+
+void InstallRegistrationTool() {
+  for (const wchar_t* framework : {L"Framework", L"Framework64"}) {
+    InstallStandIn(L"standin_tool.exe", WindowsFolder() + L"\\Microsoft.NET\\" + framework +
+                                            L"\\v4.0.30319\\regasm.exe");
+  }
 }
 
 }  // namespace testing_support

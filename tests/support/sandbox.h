@@ -34,6 +34,8 @@ struct RegistryValue {
   std::vector<BYTE> data;
   // The data as UTF-16 units, exactly as stored (no terminator added).
   std::wstring Units() const;
+  // The data as text: up to its first zero unit.
+  std::wstring Text() const;
 };
 RegistryValue ReadMachineValue(const std::wstring& path, const std::wstring& name);
 
@@ -213,7 +215,10 @@ void ResetStandInLog();
 std::vector<StandInCall> ReadStandInLog();
 // Installs the generic stand-in under `targetPath` (e.g. the system's tar).
 void InstallStandIn(const std::wstring& standInName, const std::wstring& targetPath);
-std::wstring SystemToolsFolder();  // the folder a 32-bit program's System32 maps to
+std::wstring SystemToolsFolder();
+std::wstring WindowsFolder();
+// Installs the registration tool's stand-in in both framework folders.
+void InstallRegistrationTool();  // the folder a 32-bit program's System32 maps to
 
 // --- links ---
 // This Wine can't make links from inside: CreateSymbolicLinkW is a stub

@@ -1,0 +1,78 @@
+// What is prepared and saved before the installer runs.
+#include <windows.h>
+
+#include <io.h>
+
+#include "driver/child_process.h"
+#include "driver/run_log.h"
+#include "platform/unique_handle.h"
+#include "preserve/backup_copy.h"
+#include "settings/settings_file.h"
+#include "settings/system_environment.h"
+#include "settings/update_context.h"
+
+namespace {
+
+// Saves one system environment variable with its type.
+void SaveVariable(const wchar_t* name, tmk_String& value, unsigned long& type) {
+  DWORD savedType = REG_SZ;
+  value.Assign(ReadSystemEnvironmentValue(tmk_String(name), &savedType));
+  type = savedType;
+  if (value.IsEmpty()) {
+    LogLine(L"environment variable %s is not set: left alone after the update", name);
+  } else {
+    LogLine(L"environment variable %s saved: \"%s\" (%s)", name, value.Text(),
+            savedType == REG_EXPAND_SZ ? L"REG_EXPAND_SZ" : L"REG_SZ");
+  }
+}
+
+}  // namespace
+
+int UpdateContext::PrepareUpdate() {
+  ReadProductSettings();
+  if (WriteWorkstationSettings() != 0) {
+    LogLine(L"the program folder could not be verified: the update does not go on");
+    return 1;
+  }
+  tmk_String settingsRoot;
+  ReadSettingsRootPath(settingsRoot);
+  StopIndexEngine();
+  if (RootPath.IsEmpty()) {
+    RootPath.Assign(settingsRoot.Text());
+    LogLine(L"root folder taken from the settings file: \"%s\"", RootPath.Text());
+  }
+  tmk_String dataFolder = ReadProductValue(L"DATA_PATH");
+  ReadSettingsLanguage(Language);
+  LogLine(L"language of the settings file: \"%s\"", Language.Text());
+
+  MakeBackupCopy(ModuleConfigurationPath(dataFolder));
+
+  // Empty when the common application data folder is unknown: there is no
+  // settings file to back up then.
+  SettingsFilePath.Assign(SettingsFileLocation());
+  if (!SettingsFilePath.IsEmpty()) MakeBackupCopy(SettingsFilePath);
+
+  SaveVariable(L"VERSANT_DBID", SavedVersantDbid, SavedVersantDbidType);
+  SaveVariable(L"VERSANT_DB", SavedVersantDb, SavedVersantDbType);
+  SaveVariable(L"VERSANT_DBID_NODE", SavedVersantDbidNode, SavedVersantDbidNodeType);
+  return 0;
+}
+
+void UpdateContext::StopIndexEngine() {
+  tmk_String engine;
+  engine.Format(L"%s\\RuZaduvAveded.exe", ExecutablePath.Text());
+  _wfinddata64i32_t entry;
+  vskr::UniqueCrtFind found(_wfindfirst64i32(engine.Text(), &entry));
+  if (!found) {
+    LogLine(L"no index engine at \"%s\": the index service is left running", engine.Text());
+    return;
+  }
+  found.Reset();
+
+  tmk_String command(L"net stop \"VIDUVIR Ezaze Dudevo\"");
+  vskr::ChildProcess child;
+  // Whether the command started and how it ends are not looked at; it runs
+  // on alongside the update.
+  if (!LaunchChild(command, LaunchProfile::HiddenTool, child)) return;
+  (void)WaitForSingleObject(child.Process.Get(), 0);
+}

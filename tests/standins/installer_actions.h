@@ -1,0 +1,117 @@
+// What the stand-in installer changes on the machine, read from the file
+// named by VSKR_INSTALLER_ACTIONS (UTF-8, one action a line):
+//   file <path>=<text>          write <text> (UTF-8) into <path>, replacing it
+//   delete <path>               delete the file <path>
+//   mkdir <path>                create the folder <path>
+//   env <NAME>=<value>          set the system environment variable (REG_SZ);
+//                               an empty value deletes it
+//   reg <NAME>=<value>          set a value of the product key (REG_SZ)
+//   ini <section>|<key>=<value> write a key of the settings file
+// Registry changes go to the 64-bit view, as the real installer's do.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace installer_actions {
+
+inline std::wstring Utf8ToWide(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
+  return out;
+}
+
+inline std::vector<std::wstring> ReadLines(const std::wstring& path) {
+  std::vector<std::wstring> lines;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return lines;
+  std::string bytes;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
+  CloseHandle(file);
+  std::wstring text = Utf8ToWide(bytes);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(L'\n', start);
+    if (end == std::wstring::npos) end = text.size();
+    std::wstring line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == L'\r') line.pop_back();
+    if (!line.empty()) lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+inline void SetMachineValue(const wchar_t* keyPath, const std::wstring& name,
+                            const std::wstring& value) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0,
+                      KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return;
+  if (value.empty()) {
+    RegDeleteValueW(key, name.c_str());
+  } else {
+    RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  }
+  RegCloseKey(key);
+}
+
+inline void WriteUtf8(const std::wstring& path, const std::wstring& text) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], n,
+                      nullptr, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+inline void Perform(const std::wstring& line) {
+  size_t blank = line.find(L' ');
+  if (blank == std::wstring::npos) return;
+  std::wstring verb = line.substr(0, blank);
+  std::wstring rest = line.substr(blank + 1);
+  size_t equals = rest.find(L'=');
+  std::wstring left = rest.substr(0, equals);
+  std::wstring right = equals == std::wstring::npos ? std::wstring() : rest.substr(equals + 1);
+  if (verb == L"file") {
+    WriteUtf8(left, right);
+  } else if (verb == L"delete") {
+    DeleteFileW(rest.c_str());
+  } else if (verb == L"mkdir") {
+    CreateDirectoryW(rest.c_str(), nullptr);
+  } else if (verb == L"env") {
+    SetMachineValue(L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", left,
+                    right);
+  } else if (verb == L"reg") {
+    SetMachineValue(L"SOFTWARE\\Quendris\\VESKARO", left, right);
+  } else if (verb == L"ini") {
+    size_t bar = left.find(L'|');
+    if (bar == std::wstring::npos) return;
+    wchar_t folder[MAX_PATH] = {0};
+    GetEnvironmentVariableW(L"ALLUSERSPROFILE", folder, MAX_PATH);
+    std::wstring settings = std::wstring(folder) + L"\\Quendris\\QIRO\\Settings\\qiro.ini";
+    WritePrivateProfileStringW(left.substr(0, bar).c_str(), left.substr(bar + 1).c_str(),
+                               right.c_str(), settings.c_str());
+  }
+}
+
+// Carries out the actions of the file named by VSKR_INSTALLER_ACTIONS.
+inline void PerformAll() {
+  wchar_t path[MAX_PATH * 2] = {0};
+  if (!GetEnvironmentVariableW(L"VSKR_INSTALLER_ACTIONS", path, MAX_PATH * 2)) return;
+  for (const std::wstring& line : ReadLines(path)) Perform(line);
+}
+
+}  // namespace installer_actions
