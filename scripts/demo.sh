@@ -108,14 +108,25 @@ run_updater() {
   local log
   log=$(unix_path "$VSKR_STANDIN_LOG")
   if [ -s "$log" ]; then
-    tr -d '\r' <"$log" | awk -F'|' '{printf "  program started: %s\n      command line: %s\n      current folder: %s\n", $1, $2, $3}'
+    tr -d '\r' <"$log" | awk -F'|' '
+      $1 ~ /:end$/ { sub(/:end$/, "", $1); printf "  program ended: %s (%s)\n", $1, $2; next }
+      { printf "  program started: %s\n      command line: %s\n      current folder: %s\n", $1, $2, $3 }'
   else
     say "  programs started: none"
   fi
 }
 
 # --- the sample installation every scene starts from ---
+# The system's tools the updater starts are stand-ins that log their calls.
+standin_tools() {
+  install_standin standin_tool.exe 'C:\windows\syswow64\tar.exe'
+  install_standin standin_tool.exe 'C:\windows\syswow64\net.exe'
+  install_standin standin_tool.exe 'C:\windows\Microsoft.NET\Framework\v4.0.30319\regasm.exe'
+  install_standin standin_tool.exe 'C:\windows\Microsoft.NET\Framework64\v4.0.30319\regasm.exe'
+}
+
 sample_installation() {
+  standin_tools
   reg_delete_key "$product_key"
   reg_set "$product_key" ROOTPATH 'C:\Program Files\Veskaro'
   reg_set "$product_key" EXECUTABLEPATH 'C:\Program Files\Veskaro\Sys2021'

@@ -5,7 +5,6 @@ section "A full update: archive unpacked, installer run and waited for"
 sample_installation
 install_updater 'C:\Updates\Update 2'
 install_standin standin_installer64.exe 'C:\Updates\Update 2\qiro_upd240046_win64.exe'
-install_standin standin_tool.exe 'C:\windows\syswow64\tar.exe'
 write_file 'C:\Updates\Update 2\vskr_update.zip' 'archive'
 say "  files in C:\\Updates\\Update 2: $(ls "$(unix_path 'C:\Updates\Update 2')" | tr '\n' ' ')"
 say "  The installer works 1 s and leaves behind a copy of itself (--leftover)"

@@ -125,6 +125,10 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring leftoverMs = argc > 3 ? argv[3] : L"";
 
   ResetFolder(L"C:\\vskr_measure");
+  // No installation to prepare; the registration after the installer runs
+  // the tool's stand-in, so that the figures include it.
+  DeleteMachineKey(kProductKeyPath);
+  InstallRegistrationTool();
   std::wstring updater = InstallUpdater(kFolder);
   CopyFileW((BuildBin() + L"\\standin_installer64.exe").c_str(),
             (std::wstring(kFolder) + L"\\" + kInstallerName).c_str(), FALSE);
