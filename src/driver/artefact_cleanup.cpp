@@ -8,6 +8,7 @@
 
 #include "driver/path_identity.h"
 #include "driver/protected_folders.h"
+#include "driver/run_log.h"
 #include "platform/unique_handle.h"
 
 namespace {
@@ -109,12 +110,37 @@ bool DeleteTree(const wchar_t* path) {
   return GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
+namespace {
+
+// Deletes one of the update's files; the result is looked at for the run
+// log alone.
+void DeleteUpdateFile(const tmk_String& path) {
+  if (DeleteFileW(path.Text())) {
+    LogLine(L"removed: \"%s\"", path.Text());
+  } else if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND) {
+    LogFailure(L"removing a file of the update", path.Text(), GetLastError());
+  }
+}
+
+void DeleteUpdateTree(const tmk_String& path) {
+  if (GetFileAttributesW(path.Text()) == INVALID_FILE_ATTRIBUTES) return;
+  LogLine(DeleteTree(path.Text()) ? L"removed: \"%s\"" : L"removed in part: \"%s\"",
+          path.Text());
+}
+
+}  // namespace
+
 void RemoveUpdateArtefacts(tmk_String updaterFolder) {
-  // Each step runs whatever the one before did; results are not looked at.
-  DeleteFileW(Concatenate(updaterFolder, L"\\qiro_upd240046_Win64.exe").Text());
-  DeleteFileW(Concatenate(updaterFolder, L"\\VSKR_UPDATE.zip").Text());
-  (void)DeleteTree(Concatenate(updaterFolder, L"\\vskr_update").Text());
+  // Each step runs whatever the one before did.
+  DeleteUpdateFile(Concatenate(updaterFolder, L"\\qiro_upd240046_Win64.exe"));
+  DeleteUpdateFile(Concatenate(updaterFolder, L"\\VSKR_UPDATE.zip"));
+  DeleteUpdateTree(Concatenate(updaterFolder, L"\\vskr_update"));
   // The whole folder only when it holds nothing but the update: an updater
   // started from the Desktop or a drive's root must not take that with it.
-  if (MayRemoveUpdaterFolder(updaterFolder)) (void)DeleteTree(updaterFolder.Text());
+  if (MayRemoveUpdaterFolder(updaterFolder)) {
+    DeleteUpdateTree(updaterFolder);
+  } else {
+    LogLine(L"the updater's folder \"%s\" is not the update's own: it is not removed",
+            updaterFolder.Text());
+  }
 }

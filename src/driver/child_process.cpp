@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "driver/path_identity.h"
+#include "driver/run_log.h"
 
 namespace {
 
@@ -135,7 +136,10 @@ ProgramLookup FindChildProgram(const tmk_String& commandLine, tmk_String& progra
 bool LaunchChild(const tmk_String& commandLine, LaunchProfile profile, vskr::ChildProcess& child) {
   tmk_String program;
   ProgramLookup lookup = FindChildProgram(commandLine, program);
-  if (lookup == ProgramLookup::NotFound) return false;
+  if (lookup == ProgramLookup::NotFound) {
+    LogLine(L"program not found: %s", commandLine.Text());
+    return false;
+  }
 
   PROCESS_INFORMATION info;
   ZeroMemory(&info, sizeof info);
@@ -147,17 +151,32 @@ bool LaunchChild(const tmk_String& commandLine, LaunchProfile profile, vskr::Chi
   BOOL started = CreateProcessW(lookup == ProgramLookup::Found ? program.Text() : nullptr,
                                 buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                 &startup, &info);
-  if (!started) return false;
+  if (!started) {
+    LogFailure(L"starting a program", commandLine.Text(), GetLastError());
+    return false;
+  }
   child.Adopt(info);
+  wchar_t folder[MAX_PATH * 2] = {0};
+  GetCurrentDirectoryW(MAX_PATH * 2, folder);
+  LogLine(L"program started: %s (current folder \"%s\")", commandLine.Text(), folder);
   return true;
+}
+
+void WaitForChild(vskr::ChildProcess& child, const tmk_String& commandLine) {
+  WaitForSingleObject(child.Process.Get(), INFINITE);
+  DWORD exitCode = 0;
+  // Read for the run log alone; nothing depends on it.
+  if (GetExitCodeProcess(child.Process.Get(), &exitCode)) {
+    LogLine(L"program ended with exit code %lu: %s", exitCode, commandLine.Text());
+  }
+  child.Process.Reset();
+  child.Thread.Reset();
 }
 
 bool RunAndWait(const tmk_String& commandLine, LaunchProfile profile) {
   vskr::ChildProcess child;
   if (!LaunchChild(commandLine, profile, child)) return false;
-  WaitForSingleObject(child.Process.Get(), INFINITE);
-  child.Process.Reset();
-  child.Thread.Reset();
+  WaitForChild(child, commandLine);
   return true;
 }
 

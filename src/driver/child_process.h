@@ -23,6 +23,10 @@ enum class LaunchProfile {
 // it is not touched. The child's exit code is never read.
 bool LaunchChild(const tmk_String& commandLine, LaunchProfile profile, vskr::ChildProcess& child);
 
+// Waits for a started child's process without a time-out, then closes its
+// process and thread handles. The exit code goes to the run log only.
+void WaitForChild(vskr::ChildProcess& child, const tmk_String& commandLine);
+
 // LaunchChild, then, when the child started, waits for its process without a
 // time-out and closes its process and thread handles. Returns whether the
 // child started.

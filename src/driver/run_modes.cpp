@@ -8,8 +8,10 @@
 #include "driver/artefact_cleanup.h"
 #include "driver/child_process.h"
 #include "driver/installer_discovery.h"
+#include "driver/run_log.h"
 #include "platform/unique_handle.h"
 #include "settings/update_context.h"
+#include "version.h"
 
 const wchar_t kPackageModeSwitch[] = L"INSTALL_FROM_ZIP";
 
@@ -41,6 +43,7 @@ void RunPackageMode(UpdateContext& context, const tmk_String& /*updaterFolder*/)
 }
 
 void ShowNoInstallerMessage() {
+  LogLine(L"dialog shown: \"No update file found.\"");
   MessageBoxW(nullptr, L"No update file found.", L"QIRO Update", MB_OK | MB_ICONERROR);
 }
 
@@ -77,11 +80,13 @@ tmk_String InstallerCommandLine(const tmk_String& installerPath, const tmk_Strin
 
 // Waits for the installer's own process, then for as long as any process of
 // its file name runs: installers hand work on to copies of themselves.
-void WaitForInstaller(vskr::ChildProcess& installer, const tmk_String& installerFileName) {
-  WaitForSingleObject(installer.Process.Get(), INFINITE);
-  installer.Process.Reset();
-  installer.Thread.Reset();
+void WaitForInstaller(vskr::ChildProcess& installer, const tmk_String& installerCommand,
+                      const tmk_String& installerFileName) {
+  WaitForChild(installer, installerCommand);
+  ULONGLONG start = GetTickCount64();
   WaitWhileProcessRunning(installerFileName);
+  LogLine(L"waited %.1f s until no process named %s was left", (GetTickCount64() - start) / 1000.0,
+          installerFileName.Text());
 }
 
 void RunUpdateMode(UpdateContext& context, const tmk_String& commandLine,
@@ -90,9 +95,11 @@ void RunUpdateMode(UpdateContext& context, const tmk_String& commandLine,
   tmk_String installerFileName;
   FindInstaller(installerPath, installerFileName, updaterFolder);
   if (std::wcslen(installerPath.Text()) < kShortestInstallerPath) {
+    LogLine(L"no installer qiro_upd*_win64.exe in \"%s\"", updaterFolder.Text());
     ShowNoInstallerMessage();
     return;
   }
+  LogLine(L"installer found: \"%s\"", installerPath.Text());
 
   // A refusal (the program folder could not be verified, the user has been
   // told) ends the run before anything is unpacked or started.
@@ -102,14 +109,27 @@ void RunUpdateMode(UpdateContext& context, const tmk_String& commandLine,
   tmk_String installerCommand = InstallerCommandLine(installerPath, commandLine);
   vskr::ChildProcess installer;
   if (LaunchChild(installerCommand, LaunchProfile::VisibleProgram, installer)) {
-    WaitForInstaller(installer, installerFileName);
+    WaitForInstaller(installer, installerCommand, installerFileName);
     context.RestoreDatabaseIdentity();
     context.RestoreAfterUpdate();
   } else {
+    LogLine(L"the installer could not be started: the configuration is restored and the "
+            L"update's files are removed");
     // The backed-up files are put back before the update's files go.
     context.RestoreAfterUpdate();
     RemoveUpdateArtefacts(updaterFolder);
   }
+}
+
+void LogRunStart(const tmk_String& ownPath, const tmk_String& commandLine, bool packageMode) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  LogLine(L"");
+  LogLine(L"==== %04u-%02u-%02u %02u:%02u:%02u vskr_updater %s ====", now.wYear, now.wMonth, now.wDay,
+          now.wHour, now.wMinute, now.wSecond, VSKR_VERSION_WIDE);
+  LogLine(L"program: \"%s\"", ownPath.Text());
+  LogLine(L"command line: %s", commandLine.Text());
+  LogLine(packageMode ? L"mode: package (INSTALL_FROM_ZIP)" : L"mode: update");
 }
 
 }  // namespace
@@ -121,11 +141,19 @@ bool IsPackageMode(const tmk_String& commandLine) {
 void RunUpdater(const wchar_t* commandLineText) {
   tmk_String commandLine(commandLineText);
   tmk_String ownPath = OwnModulePath();
-  UpdateContext context;
-  tmk_String updaterFolder = FolderOf(ownPath);
-  if (IsPackageMode(commandLine)) {
-    RunPackageMode(context, updaterFolder);
-  } else {
-    RunUpdateMode(context, commandLine, updaterFolder);
+  RunLog log(DefaultLogFolder());
+  ScopedRunLog installedLog(log);
+  ULONGLONG start = GetTickCount64();
+  bool packageMode = IsPackageMode(commandLine);
+  LogRunStart(ownPath, commandLine, packageMode);
+  {
+    UpdateContext context;
+    tmk_String updaterFolder = FolderOf(ownPath);
+    if (packageMode) {
+      RunPackageMode(context, updaterFolder);
+    } else {
+      RunUpdateMode(context, commandLine, updaterFolder);
+    }
   }
+  LogLine(L"==== the run took %.1f s ====", (GetTickCount64() - start) / 1000.0);
 }

@@ -18,8 +18,13 @@ void MakeBackupCopy(const tmk_String& file) {
   (void)DeleteFileW(backup.Text());
   if (CopyFileW(file.Text(), backup.Text(), FALSE)) {
     LogLine(L"backup copy made: \"%s\"", backup.Text());
+    return;
+  }
+  DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    LogLine(L"no backup copy made: \"%s\" does not exist", file.Text());
   } else {
-    LogFailure(L"backup copy", file.Text(), GetLastError());
+    LogFailure(L"making a backup copy", file.Text(), error);
   }
 }
 

@@ -74,6 +74,6 @@ int RegisterVisioEventProcessor() {
     ShowRegistrationFailure();
     return 0;
   }
-  WaitForSingleObject(child.Process.Get(), INFINITE);
+  WaitForChild(child, command);
   return 0;
 }

@@ -75,4 +75,5 @@ void UpdateContext::StopIndexEngine() {
   // on alongside the update.
   if (!LaunchChild(command, LaunchProfile::HiddenTool, child)) return;
   (void)WaitForSingleObject(child.Process.Get(), 0);
+  LogLine(L"the index service stop runs on without being waited for");
 }

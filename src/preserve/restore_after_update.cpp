@@ -17,10 +17,15 @@ void WriteLanguage(const tmk_String& language) {
     LogLine(L"the product key can't be opened for writing: the language is not written");
     return;
   }
-  if (language.IsEmpty()) return;
+  if (language.IsEmpty()) {
+    LogLine(L"no language in the settings file: PHI_LANGUAGE is left as it is");
+    return;
+  }
+  tmk_String old = ReadProductValue(L"PHI_LANGUAGE");
   LONG status = SetRegistryText(key.Get(), L"PHI_LANGUAGE", language);
   if (status == ERROR_SUCCESS) {
-    LogLine(L"registry value PHI_LANGUAGE written: \"%s\"", language.Text());
+    LogLine(L"registry value PHI_LANGUAGE written: \"%s\" (was \"%s\")", language.Text(),
+            old.Text());
   } else {
     LogFailure(L"writing registry value PHI_LANGUAGE", language.Text(), static_cast<DWORD>(status));
   }

@@ -2,6 +2,8 @@
 
 #include <shlobj.h>
 
+#include "driver/run_log.h"
+
 const wchar_t kSettingsSection[] = L"TMK-QIRO";
 
 bool SettingsFilePathOf(tmk_String& path) {
@@ -36,8 +38,16 @@ DWORD ReadSettingsText(const tmk_String& file, const wchar_t* section, const wch
 void WriteSettingsText(const tmk_String& file, const wchar_t* section, const wchar_t* key,
                        const tmk_String& text) {
   if (file.IsEmpty()) return;
-  // Not examined: a settings file that can't be written is passed over.
-  (void)WritePrivateProfileStringW(section, key, text.Text(), file.Text());
+  tmk_String old;
+  ReadSettingsText(file, section, key, old);
+  // Not examined beyond the run log: a settings file that can't be written
+  // is passed over.
+  if (WritePrivateProfileStringW(section, key, text.Text(), file.Text())) {
+    LogLine(L"settings key [%s] %s written: \"%s\" (was \"%s\")", section, key, text.Text(),
+            old.Text());
+  } else {
+    LogFailure(L"writing a settings key", file.Text(), GetLastError());
+  }
 }
 
 int ReadSettingsRootPath(tmk_String& rootPath) {

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "driver/run_log.h"
 #include "settings/registry_value.h"
 
 const wchar_t kSystemEnvironmentKey[] =
@@ -46,6 +47,16 @@ bool WriteSystemEnvironmentValue(const tmk_String& name, const tmk_String& value
   }
   LONG status = deleting ? RegDeleteValueW(key.Get(), name.Text())
                          : SetRegistryText(key.Get(), name.Text(), value, TextTypeOf(type));
+  if (status != ERROR_SUCCESS) {
+    LogFailure(deleting ? L"deleting a system environment variable"
+                        : L"writing a system environment variable",
+               name.Text(), static_cast<DWORD>(status));
+  } else if (deleting) {
+    LogLine(L"system environment variable %s deleted", name.Text());
+  } else {
+    LogLine(L"system environment variable %s written: \"%s\" (%s)", name.Text(), value.Text(),
+            TextTypeOf(type) == REG_EXPAND_SZ ? L"REG_EXPAND_SZ" : L"REG_SZ");
+  }
   return status == ERROR_SUCCESS;
 }
 

@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <io.h>
 
+#include "driver/run_log.h"
 #include "platform/unique_handle.h"
 #include "settings/registry_value.h"
 #include "settings/settings_file.h"
@@ -99,6 +100,18 @@ bool SettleRootFolder(UpdateContext& context, const tmk_String& settingsRoot,
   return isProgramFolder(context.ExecutablePath);
 }
 
+// Writes a text value of the product key; the result is looked at for the
+// run log alone.
+void WriteProductValue(HKEY productKey, const wchar_t* name, const tmk_String& old,
+                       const tmk_String& text) {
+  LONG status = SetRegistryText(productKey, name, text);
+  if (status == ERROR_SUCCESS) {
+    LogLine(L"registry value %s written: \"%s\" (was \"%s\")", name, text.Text(), old.Text());
+  } else {
+    LogFailure(L"writing a registry value", name, static_cast<DWORD>(status));
+  }
+}
+
 // The product switch of the linked AutoCAD when the registry has none yet
 // (empty or "0") and the product code is long enough to look up; it is
 // stored in the product key, also when the code is unknown and the switch
@@ -106,12 +119,14 @@ bool SettleRootFolder(UpdateContext& context, const tmk_String& settingsRoot,
 void DeriveProductSwitch(UpdateContext& context, HKEY productKey) {
   if (!context.LinkedAcadProduct.IsEmpty() && !IsPlaceholder(context.LinkedAcadProduct)) return;
   if (LengthOf(context.LinkedAcadId) <= kLongestIgnoredCode) return;
+  tmk_String old(context.LinkedAcadProduct);
   GetProductSwitch(context.LinkedAcadId, context.LinkedAcadProduct);
-  // Not examined, like every registry write here.
-  (void)SetRegistryText(productKey, L"Linked_ACAD_Product", context.LinkedAcadProduct);
+  WriteProductValue(productKey, L"Linked_ACAD_Product", old, context.LinkedAcadProduct);
 }
 
 void ShowProgramPathMessage() {
+  LogLine(L"the program folder holds no VC_BaseSBCS_RD.dll; dialog shown: \"The VESKARO program "
+          L"path cannot be determined.\"");
   MessageBoxW(GetForegroundWindow(),
               L"The VESKARO program path cannot be determined. Please contact your "
               L"administrator or the VESKARO hotline.",
@@ -133,8 +148,11 @@ bool UpdateProductKey(UpdateContext& context, const tmk_String& settingsRoot,
     ShowProgramPathMessage();
     return false;
   }
-  if (filled.database) (void)SetRegistryText(key.Get(), L"DATABASE_PATH", context.DatabasePath);
-  if (filled.project) (void)SetRegistryText(key.Get(), L"PROJECT_PATH", context.ProjectPath);
+  // The registry had none of the two folders that are filled here.
+  if (filled.database)
+    WriteProductValue(key.Get(), L"DATABASE_PATH", tmk_String(), context.DatabasePath);
+  if (filled.project)
+    WriteProductValue(key.Get(), L"PROJECT_PATH", tmk_String(), context.ProjectPath);
   DeriveProductSwitch(context, key.Get());
   return true;
 }
