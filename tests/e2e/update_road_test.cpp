@@ -230,3 +230,107 @@ TEST_F(UpdateRoad, MissingLanguageWritesNoLanguage) {
 }
 
 }  // namespace
+
+// The run log of an update: one block a run, each step with its values.
+namespace {
+
+std::wstring LogFolder() { return CommonAppData() + L"\\Quendris\\QIRO\\Logs"; }
+std::wstring LogFile() { return LogFolder() + L"\\vskr_updater.log"; }
+
+// The position of the first line of `text` that contains `part`, searched
+// from `from`; npos when none does.
+size_t Find(const std::wstring& text, const std::wstring& part, size_t from = 0) {
+  return text.find(part, from);
+}
+
+// Expects the parts in this order in `text`.
+void ExpectInOrder(const std::wstring& text, const std::vector<std::wstring>& parts) {
+  size_t at = 0;
+  for (const std::wstring& part : parts) {
+    size_t found = Find(text, part, at);
+    ASSERT_NE(std::wstring::npos, found) << "missing after position " << at << ": "
+                                         << Narrow(part) << "\n--- log:\n" << Narrow(text);
+    at = found + part.size();
+  }
+}
+
+TEST_F(UpdateRoad, LogTellsEachStepWithItsValues) {
+  DeleteTreeNoFollow(LogFolder());
+  SetProductText(L"Linked_ACAD_Id", L"1004");
+  SetProductText(L"Linked_ACAD_Product", L"0");
+  WriteUtf16Text(settings_, L"[TMK-QIRO]\r\nPHI_ROOTPATH=" + root_ +
+                                L"\r\nPHI_LANGUAGE=German\r\nPHI_DWGEDITORARGUMENT=/nologo 0\r\n");
+  InstallerDoes(L"env VERSANT_DB=\nreg PHI_LANGUAGE=English\n");
+  ScopedVariable exitCode(L"VSKR_INSTALLER_EXIT", L"7");
+  RunResult run = RunUpdater(updater_, L"-s /x");
+  EXPECT_EQ(0u, run.exitCode);
+  EXPECT_TRUE(run.dialogs.empty());
+  std::wstring log = ReadText(LogFile());
+  ExpectInOrder(log, {
+      L" vskr_updater 1.0.0.0 ====",
+      L"program: \"" + updater_ + L"\"",
+      L"command line: -s /x",
+      L"mode: update",
+      L"installer found: \"" + installer_ + L"\"",
+      L"registry value Linked_ACAD_Product written: \"/product ACA\" (was \"0\")",
+      L"settings key [TMK-QIRO] PHI_DWGEDITORARGUMENT written: \"/nologo /product ACA\" (was "
+      L"\"/nologo 0\")",
+      L"language of the settings file: \"German\"",
+      L"backup copy made: \"" + Modules() + L".upd\"",
+      L"backup copy made: \"" + settings_ + L".upd\"",
+      L"environment variable VERSANT_DBID saved: \"%SystemDrive%\\VeskaroDb\" (REG_EXPAND_SZ)",
+      L"environment variable VERSANT_DB saved: \"C:\\Db \u00c4\" (REG_SZ)",
+      L"environment variable VERSANT_DBID_NODE is not set",
+      L"program started: \"" + installer_ + L"\" -s /x",
+      L"program ended with exit code 7: \"" + installer_ + L"\" -s /x",
+      L"waited ",
+      L"program started: \"" + WindowsFolder() + L"\\Microsoft.NET\\Framework64",
+      L"program ended with exit code 0: \"" + WindowsFolder(),
+      L"environment variable VERSANT_DB changed by the installer to \"\": written back",
+      L"system environment variable VERSANT_DB written: \"C:\\Db \u00c4\" (REG_SZ)",
+      L"registry value PHI_LANGUAGE written: \"German\" (was \"English\")",
+      L"restored from its backup copy: \"" + Modules() + L"\"",
+      L"restored from its backup copy: \"" + settings_ + L"\"",
+      L"==== the run took ",
+  });
+}
+
+TEST_F(UpdateRoad, LogNamesTheErrorOfAFailedCopy) {
+  DeleteTreeNoFollow(LogFolder());
+  InstallerDoes(L"delete " + Modules() + L"\nmkdir " + Modules() + L"\n");
+  RunResult run = RunUpdater(updater_, L"");
+  EXPECT_EQ(0u, run.exitCode);
+  std::wstring log = ReadText(LogFile());
+  ExpectInOrder(log, {L"restoring the backup copy (kept) failed for \"" + Modules() +
+                          L".upd\": error ",
+                      L"restored from its backup copy: \"" + settings_ + L"\""});
+}
+
+TEST_F(UpdateRoad, LogIsKeptToOneOldGeneration) {
+  DeleteTreeNoFollow(LogFolder());
+  WriteBytes(LogFile(), std::string(1100 * 1024, 'o'));
+  RunResult run = RunUpdater(updater_, L"");
+  EXPECT_EQ(0u, run.exitCode);
+  EXPECT_EQ(1100u * 1024, ReadBytes(LogFolder() + L"\\vskr_updater.old.log").size());
+  std::string fresh = ReadBytes(LogFile());
+  EXPECT_LT(fresh.size(), 20000u);
+  EXPECT_NE(std::string::npos, fresh.find("mode: update"));
+}
+
+TEST_F(UpdateRoad, LogFolderLinkIsNotWrittenThroughAndTheRunStillWorks) {
+  DeleteTreeNoFollow(LogFolder());
+  std::wstring elsewhere = base_ + L"\\not the log folder";
+  CreateFolders(elsewhere);
+  CreateFolders(CommonAppData() + L"\\Quendris\\QIRO");
+  ASSERT_TRUE(MakeLink(LogFolder(), elsewhere));
+  InstallerDoes(L"file " + Modules() + L"=changed\n");
+  RunResult run = RunUpdater(updater_, L"");
+  DeleteTreeNoFollow(LogFolder());  // the link itself
+  EXPECT_EQ(0u, run.exitCode);
+  EXPECT_TRUE(run.dialogs.empty());
+  EXPECT_FALSE(PathExists(elsewhere + L"\\vskr_updater.log"));
+  EXPECT_EQ("[Modules]\r\nPiping=1\r\n", ReadBytes(Modules()));
+  EXPECT_EQ(2u, ReadStandInLog().size());  // the installer and the registration
+}
+
+}  // namespace
