@@ -74,6 +74,34 @@ TEST_F(RefreshTree, NothingToDoIsASuccess) {
   EXPECT_EQ("old a", Dest(L"a.dll"));
 }
 
+TEST_F(RefreshTree, NamesMatchAsTheFileSystemMatchesThem) {
+  WriteBytes(source_ + L"\\MENU.CFG", "new menu");
+  WriteBytes(source_ + L"\\\u00c4rger \u00d6l.txt", "new umlaut");
+  WriteBytes(source_ + L"\\Sub\\DEEP.DLL", "new deep");
+  WriteBytes(destination_ + L"\\menu.cfg", "old menu");
+  WriteBytes(destination_ + L"\\\u00e4rger \u00f6l.txt", "old umlaut");
+  WriteBytes(destination_ + L"\\sub\\deep.dll", "old deep");
+  // A package file named by the short name of an installed file.
+  WriteBytes(destination_ + L"\\A rather long file name.configuration", "old long");
+  WIN32_FIND_DATAW found;
+  HANDLE search =
+      FindFirstFileW((destination_ + L"\\A rather long file name.configuration").c_str(), &found);
+  ASSERT_NE(INVALID_HANDLE_VALUE, search);
+  FindClose(search);
+  const std::wstring shortName = found.cAlternateFileName;
+  if (!shortName.empty()) WriteBytes(source_ + L"\\" + shortName, "new long");
+  std::vector<std::wstring> before = TreeListing(destination_);
+
+  EXPECT_TRUE(Refresh());
+  EXPECT_EQ("new menu", Dest(L"menu.cfg"));
+  EXPECT_EQ("new umlaut", Dest(L"\u00e4rger \u00f6l.txt"));
+  EXPECT_EQ("new deep", Dest(L"sub\\deep.dll"));
+  if (!shortName.empty()) {
+    EXPECT_EQ("new long", Dest(L"A rather long file name.configuration")) << Narrow(shortName);
+  }
+  EXPECT_EQ(before, TreeListing(destination_));  // the installed names are kept
+}
+
 TEST_F(RefreshTree, FileNamedLikeADestinationFolderIsSkipped) {
   WriteBytes(source_ + L"\\Help", "a file");
   WriteBytes(source_ + L"\\z.dll", "new z");
