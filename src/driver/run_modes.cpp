@@ -38,8 +38,9 @@ tmk_String FolderOf(const tmk_String& path) {
   return Left(path, last ? static_cast<int>(last - path.Text()) : -1);
 }
 
-void RunPackageMode(UpdateContext& context, const tmk_String& /*updaterFolder*/) {
+void RunPackageMode(UpdateContext& context, const tmk_String& updaterFolder) {
   context.ReadProductSettings();
+  context.InstallPackage(updaterFolder);
 }
 
 void ShowNoInstallerMessage() {

@@ -3,6 +3,7 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -414,6 +415,54 @@ void ForgetProfileCache(const std::wstring& path) {
   WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
 }
 
+DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
+
+std::vector<std::wstring> EnumerationOrder(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+  return names;
+}
+
+namespace {
+
+void ListInto(const std::wstring& root, const std::wstring& relative,
+              std::vector<std::wstring>& listing) {
+  std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
+  for (const std::wstring& name : EnumerationOrder(folder)) {
+    std::wstring path = relative.empty() ? name : relative + L"\\" + name;
+    DWORD attributes = Attributes(root + L"\\" + path);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      listing.push_back(path);
+    } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      listing.push_back(path + L"@");
+    } else {
+      listing.push_back(path + L"\\");
+      ListInto(root, path, listing);
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<std::wstring> TreeListing(const std::wstring& root) {
+  std::vector<std::wstring> listing;
+  ListInto(root, L"", listing);
+  std::sort(listing.begin(), listing.end());
+  return listing;
+}
+
+HANDLE HoldWithoutWriteSharing(const std::wstring& path) {
+  return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 // ----------------------------------------------------------------- dialogs
 
 std::ostream& operator<<(std::ostream& out, const Dialog& dialog) {
@@ -542,6 +591,13 @@ RunResult RunUpdater(const std::wstring& updaterPath, const std::wstring& argume
   std::wstring commandLine = L"\"" + updaterPath + L"\"";
   if (!arguments.empty()) commandLine += L" " + arguments;
   return RunWatched(commandLine, L"", timeoutMs);
+}
+
+RunResult RunUpdaterIn(const std::wstring& currentFolder, const std::wstring& updaterPath,
+                       const std::wstring& arguments, DWORD timeoutMs) {
+  std::wstring commandLine = L"\"" + updaterPath + L"\"";
+  if (!arguments.empty()) commandLine += L" " + arguments;
+  return RunWatched(commandLine, currentFolder, timeoutMs);
 }
 
 // --------------------------------------------------------------- stand-ins

@@ -95,6 +95,18 @@ bool MakeLink(const std::wstring& link, const std::wstring& target);
 // A second name for the file `target` (this Wine has no CreateHardLinkW).
 bool MakeHardLink(const std::wstring& link, const std::wstring& target);
 std::wstring CommonAppData();
+// The file attributes of `path`; INVALID_FILE_ATTRIBUTES when it is missing.
+DWORD Attributes(const std::wstring& path);
+// Every entry below `root`, as relative paths in sorted order: folders end
+// with a backslash, folder links with "@" (their content is not listed).
+std::vector<std::wstring> TreeListing(const std::wstring& root);
+// The names in `folder` in the order the system's enumeration delivers them
+// ("." and ".." left out).
+std::vector<std::wstring> EnumerationOrder(const std::wstring& folder);
+// Opens an existing file for reading and shares only reading, so that
+// nobody can overwrite it while the handle is open (even as root under
+// Wine, where read-only files are overwritten). Close it with CloseHandle.
+HANDLE HoldWithoutWriteSharing(const std::wstring& path);
 
 // A file's bytes (or its absence) as they stand, put back on Restore() or
 // on destruction.
@@ -201,6 +213,9 @@ std::wstring InstallUpdater(const std::wstring& folder);
 // Runs the updater at `updaterPath` with the arguments `arguments`.
 RunResult RunUpdater(const std::wstring& updaterPath, const std::wstring& arguments,
                      DWORD timeoutMs = 60000);
+// The same, started in `currentFolder`.
+RunResult RunUpdaterIn(const std::wstring& currentFolder, const std::wstring& updaterPath,
+                       const std::wstring& arguments, DWORD timeoutMs = 60000);
 
 // --- stand-in programs ---
 // The stand-ins append one line per start to the file named by the

@@ -1,0 +1,204 @@
+#!/usr/bin/env bash
+# Times package mode against xcopy, robocopy and a bare CopyFileW loop on a
+# generated package, in a Wine prefix of its own (build/bench/prefix).
+#
+#   bash scripts/bench.sh [FILES...]      sizes, default: 2500 5000 10000
+#   RUNS=7 bash scripts/bench.sh          timed runs per program and size
+#   BENCH_ON_DISK=1 bash scripts/bench.sh data on the disk instead of in
+#                                         memory (much noisier)
+#
+# For each size (number of package files) scripts/bench_data.py generates an
+# unpacked package with the thirteen package folders and an installation that
+# holds about half of its files. Then, RUNS times, each of these runs in turn
+# (each round starts with the next one), the installation put back as
+# generated before every run:
+#   program   the updater with "INSTALL_FROM_ZIP" (one process)
+#   xcopy     xcopy SRC DST /S /U /Y /H /R, once per package folder
+#   robocopy  robocopy SRC DST /E /XL /IS /IT, once per package folder
+#   floor     one process that copies exactly the files that need a copy with
+#             CopyFileW (bench_tool floor): the least any refresh has to do
+# Two figures per run: the elapsed time around the program starts, and the
+# processor time (user and system) of the started processes plus that of the
+# prefix's wineserver, which does about half of Wine's file work. On this
+# shared machine the elapsed times scatter with the load of others; the
+# processor times much less. The data lies in memory (a folder under
+# /dev/shm that C:\bench links to), so that the disk's write-back does not
+# drown the differences either. The first run of each program is checked:
+# files replaced, files and folders added or removed.
+#
+# Results: build/bench/results.md (and on the terminal).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+runs=${RUNS:-7}
+sizes=("$@")
+[ ${#sizes[@]} -eq 0 ] && sizes=(2500 5000 10000)
+command -v python3 >/dev/null || { echo "bench: python3 is needed to generate the data" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "bench: /usr/bin/time is needed (package time)" >&2; exit 1; }
+
+bash scripts/setup.sh
+bash scripts/build.sh >/dev/null
+
+. scripts/sandbox.sh
+bench_dir="$root/build/bench"
+sandbox_prepare "$bench_dir" "$root/build/bin" >/dev/null
+drive_c="$WINEPREFIX/drive_c"
+rm -rf "$drive_c/bench"
+data_root="$bench_dir/data"
+if [ -z "${BENCH_ON_DISK:-}" ]; then
+  data_root="/dev/shm/vskr_bench_$(printf '%s' "$root" | md5sum | cut -c1-8)"
+fi
+rm -rf "$data_root"
+mkdir -p "$data_root/bench"
+ln -s "$data_root/bench" "$drive_c/bench"
+cleanup() {
+  sandbox_stop "$bench_dir"
+  rm -f "$drive_c/bench"
+  rm -rf "$data_root"
+}
+trap cleanup EXIT
+sandbox_start "$bench_dir"
+cd "$drive_c"  # a working folder that Wine can reach
+
+quiet_wine() { wine "$@" </dev/null >"$bench_dir/wine.out" 2>/dev/null; }
+product_key='HKLM\SOFTWARE\Quendris\VESKARO'
+reg_set() { quiet_wine reg add "$product_key" /v "$1" /t REG_SZ /d "$2" /f /reg:64; }
+
+# The prefix's wineserver: its working folder is named after the prefix's
+# device and inode.
+server_id=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
+server=""
+for pid in $(pgrep wineserver); do
+  if [[ "$(readlink "/proc/$pid/cwd" 2>/dev/null)" == */"$server_id" ]]; then server=$pid; fi
+done
+[ -n "$server" ] || { echo "bench: the prefix's wineserver was not found" >&2; exit 1; }
+ticks=$(getconf CLK_TCK)
+server_cpu() { awk -v t="$ticks" '{printf "%.3f", ($14 + $15) / t}' "/proc/$server/stat"; }
+
+# time_programs LISTFILE: starts the programs of LISTFILE one after another
+# (one a line, arguments separated by tabs); sets wall and cpu (seconds).
+time_programs() {
+  local arguments own=0 start end server_before server_after
+  server_before=$(server_cpu)
+  start=$EPOCHREALTIME
+  while IFS=$'\t' read -r -a arguments; do
+    /usr/bin/time -f '%U %S' -o "$bench_dir/time.out" \
+      wine "${arguments[@]}" </dev/null >/dev/null 2>&1 || true
+    own=$(awk -v o="$own" '{print o + $1 + $2}' "$bench_dir/time.out")
+  done <"$1"
+  end=$EPOCHREALTIME
+  server_after=$(server_cpu)
+  wall=$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f", b - a}')
+  cpu=$(awk -v o="$own" -v a="$server_before" -v b="$server_after" 'BEGIN {printf "%.2f", o + b - a}')
+}
+
+median() {
+  sort -g | awk '{v[NR] = $1} END {printf "%.2f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+
+# Wine's robocopy may be a stub that copies nothing; it is measured only when
+# it copies a file.
+robocopy_works() {
+  local t="$drive_c/bench/robocopy_probe"
+  mkdir -p "$t/src" "$t/dst"
+  echo new >"$t/src/a.txt"
+  echo old >"$t/dst/a.txt"
+  quiet_wine robocopy.exe 'C:\bench\robocopy_probe\src' 'C:\bench\robocopy_probe\dst' /E /XL /IS /IT || true
+  local result
+  result=$(cat "$t/dst/a.txt")
+  rm -rf "$t"
+  [ "$result" = new ]
+}
+tools=(program xcopy robocopy floor)
+notes=()
+if ! robocopy_works; then
+  notes+=("robocopy: this Wine's robocopy is a stub that copies nothing (exit code 16); not measured.")
+  tools=(program xcopy floor)
+fi
+others=("${tools[@]:1}")
+
+header="| package files | folders | MB | files copied | MB copied | $(printf '%s | ' "${tools[@]}")"
+header+="$(printf 'program / %s | ' "${others[@]}")"
+rule="|---|---|---|---|---|$(printf -- '---|%.0s' "${tools[@]}" "${others[@]}")"
+wall_table="$header"$'\n'"$rule"$'\n'
+cpu_table="$wall_table"
+details=""
+
+for files in "${sizes[@]}"; do
+  data="$drive_c/bench/$files"
+  pristine="$data_root/pristine/$files"
+  mkdir -p "$data" "$pristine"
+  echo "== $files files: generating"
+  described=$(python3 "$root/scripts/bench_data.py" generate "$files" "$data" "C:\\bench\\$files" "$pristine")
+  echo "   $described"
+  cp "$root/build/bin/vskr_updater.exe" "$data/Update/"
+  quiet_wine reg delete "$product_key" /f /reg:64 || true
+  reg_set ROOTPATH "C:\\bench\\$files\\Install\\Root"
+  reg_set EXECUTABLEPATH "C:\\bench\\$files\\Install\\Root\\Sys2021"
+  reg_set WORK_PATH "C:\\bench\\$files\\Install\\Work base"
+  reg_set DATA_PATH "C:\\bench\\$files\\Install\\Data base"
+
+  declare -A walls=() cpus=() checks=() wall_median=() cpu_median=()
+  count=${#tools[@]}
+  for run in $(seq 1 "$runs"); do
+    for i in $(seq 0 $((count - 1))); do
+      tool=${tools[$(((i + run - 1) % count))]}
+      rm -rf "$data/Install"
+      cp -a "$pristine" "$data/Install"
+      sync
+      time_programs "$data/$tool.txt"
+      walls[$tool]+="$wall "
+      cpus[$tool]+="$cpu "
+      if [ "$run" -eq 1 ]; then
+        checks[$tool]=$(python3 "$root/scripts/bench_data.py" check "$data" "$pristine")
+      fi
+      printf '   run %d %-8s %6.2f s elapsed %6.2f s processor\n' "$run" "$tool" "$wall" "$cpu"
+    done
+  done
+
+  # "N files in F folders, M MB; C files (K MB) installed and to be replaced"
+  read -r _ _ _ folders _ mb _ copied _ copied_mb _ <<<"$described"
+  row="| $files | $folders | $mb | $copied | ${copied_mb#(} |"
+  wall_row=$row
+  cpu_row=$row
+  details+="### $files package files"$'\n\n'"$described"$'\n\n'
+  details+="| program | elapsed s, each run | processor s, each run | result of the first run |"$'\n'
+  details+="|---|---|---|---|"$'\n'
+  for tool in "${tools[@]}"; do
+    wall_median[$tool]=$(printf '%s\n' ${walls[$tool]} | median)
+    cpu_median[$tool]=$(printf '%s\n' ${cpus[$tool]} | median)
+    wall_row+=" ${wall_median[$tool]} |"
+    cpu_row+=" ${cpu_median[$tool]} |"
+    details+="| $tool | ${walls[$tool]% } | ${cpus[$tool]% } | ${checks[$tool]} |"$'\n'
+  done
+  for tool in "${others[@]}"; do
+    wall_row+=" $(ratio "${wall_median[program]}" "${wall_median[$tool]}") |"
+    cpu_row+=" $(ratio "${cpu_median[program]}" "${cpu_median[$tool]}") |"
+  done
+  wall_table+="$wall_row"$'\n'
+  cpu_table+="$cpu_row"$'\n'
+  details+=$'\n'
+  rm -rf "$data" "$pristine"
+  unset walls cpus checks wall_median cpu_median
+done
+quiet_wine reg delete "$product_key" /f /reg:64 || true
+
+{
+  echo "# Package mode benchmark"
+  echo
+  echo "$(date -u +%Y-%m-%d), $(wine --version), $(nproc) cores, data $([ -n "${BENCH_ON_DISK:-}" ] && echo on disk || echo in memory), medians of $runs runs."
+  echo
+  echo "Elapsed seconds (medians):"
+  echo
+  printf '%s' "$wall_table"
+  echo
+  echo "Processor seconds, the programs' and the wineserver's (medians):"
+  echo
+  printf '%s' "$cpu_table"
+  echo
+  for note in "${notes[@]}"; do echo "$note"; echo; done
+  printf '%s' "$details"
+} >"$bench_dir/results.md"
+echo
+cat "$bench_dir/results.md"

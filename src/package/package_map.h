@@ -1,0 +1,16 @@
+// The map by which package mode refreshes the installation's folders from
+// the unpacked package next to the updater.
+#pragma once
+
+#include "text/tmk_string.h"
+
+// The package folder, below the package root, that refreshes the product's
+// program folder: "\Veskaro\Sys2020" when `executablePath` is longer than six
+// characters and its first "2020" (case-sensitive) starts after its first
+// character; "\Veskaro\Sys2021" otherwise, an empty path included.
+const wchar_t* SystemFolderSource(const tmk_String& executablePath);
+
+// UpdateContext::RefreshFolderTree, counting the files it replaced into
+// `replaced` (for the run log).
+bool RefreshFolderTreeCounted(const tmk_String& source, const tmk_String& destination,
+                              unsigned long& replaced);
