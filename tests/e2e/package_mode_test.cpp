@@ -146,9 +146,25 @@ TEST_F(PackageMode, FailedCopyStopsItsRowButNotTheNext) {
   const size_t blocked = 2;
   HANDLE hold = HoldWithoutWriteSharing(Installed(L"Root \u00c4\\Init\\" + order[blocked]));
   ASSERT_NE(INVALID_HANDLE_VALUE, hold);
+  std::wstring log = CommonAppData() + L"\\Quendris\\QIRO\\Logs\\vskr_updater.log";
+  DeleteFileW(log.c_str());
 
   RunPackageMode();
   CloseHandle(hold);
+
+  // The run log tells each row and names the failed copy's error.
+  std::wstring told = ReadText(log);
+  EXPECT_NE(std::wstring::npos, told.find(L"mode: package (INSTALL_FROM_ZIP)"));
+  EXPECT_NE(std::wstring::npos,
+            told.find(L"replacing an installed file failed for \"" +
+                      Installed(L"Root \u00c4\\Init\\" + order[blocked]) + L"\": error 32 ("));
+  EXPECT_NE(std::wstring::npos,
+            told.find(L"package row 2: \"" + updateFolder_ + L"\\vskr_update\\Veskaro\\App\" -> \"" +
+                      Installed(L"Root \u00c4\\App") + L"\": 1 files replaced\r\n"));
+  EXPECT_NE(std::wstring::npos,
+            told.find(L"package row 4: \"" + updateFolder_ + L"\\vskr_update\\Veskaro\\Init\" -> \"" +
+                      Installed(L"Root \u00c4\\Init") + L"\": 2 files replaced, stopped at a failed copy"));
+  EXPECT_NE(std::wstring::npos, told.find(L"package row 13: "));
 
   for (size_t i = 0; i < order.size(); ++i) {
     EXPECT_EQ(i < blocked ? L"new" : L"old", ReadText(Installed(L"Root \u00c4\\Init\\" + order[i])))
@@ -256,7 +272,7 @@ TEST_F(PackageModeWithoutFolders, DestinationsStartAtTheRootOfTheCurrentDrive) {
 TEST(PackageModeLinks, FolderLinkLoopInThePackageIsNotFollowed) {
   DeleteMachineKey(kProductKeyPath);
   ResetStandInLog();
-  const std::wstring root = L"C:\\vskr_links\\run";
+  const std::wstring root = L"C:\\vskr_package_links\\run";
   const std::wstring app = root + L"\\Update\\vskr_update\\Veskaro\\App";
   for (const std::wstring& link : {app + L"\\self", app + L"\\up", root + L"\\Install\\App\\up"}) {
     ASSERT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
