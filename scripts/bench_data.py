@@ -121,8 +121,11 @@ def generate(files, drive_dir, windows_dir, pristine_dir):
     for source, destination in ROWS:
         win_source = windows_dir + "\\Update\\vskr_update\\Veskaro\\" + source
         win_dest = windows_dir + "\\Install\\" + destination.replace("/", "\\")
-        commands["xcopy"].append(["xcopy.exe", win_source, win_dest, "/S", "/U", "/Y", "/H", "/R"])
-        commands["robocopy"].append(["robocopy.exe", win_source, win_dest, "/E", "/XL", "/IS", "/IT"])
+        # The 32-bit tools, as the updater: started by their path, they run
+        # in the process that the bench times (the bare names go through
+        # start.exe, whose processor time would not count theirs).
+        commands["xcopy"].append(["C:\\windows\\syswow64\\xcopy.exe", win_source, win_dest, "/S", "/U", "/Y", "/H", "/R"])
+        commands["robocopy"].append(["C:\\windows\\syswow64\\robocopy.exe", win_source, win_dest, "/E", "/XL", "/IS", "/IT"])
     commands["program"] = [[f"{windows_dir}\\Update\\vskr_updater.exe", "INSTALL_FROM_ZIP"]]
     commands["floor"] = [["Y:\\bench_tool.exe", "floor", f"{windows_dir}\\pairs.txt"]]
     # One program start a line, its arguments separated by tabs.
