@@ -97,7 +97,8 @@ time_programs() {
 }
 
 median() {
-  sort -g | awk '{v[NR] = $1} END {printf "%.2f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'
+  sort -g | awk '{v[NR] = $1}
+    END {printf "%.2f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 # paired_ratio "A1 A2 ..." "B1 B2 ...": the median of A_i / B_i, the runs of
@@ -114,7 +115,8 @@ robocopy_works() {
   mkdir -p "$t/src" "$t/dst"
   echo new >"$t/src/a.txt"
   echo old >"$t/dst/a.txt"
-  quiet_wine 'C:\windows\syswow64\robocopy.exe' 'C:\bench\robocopy_probe\src' 'C:\bench\robocopy_probe\dst' /E /XL /IS /IT || true
+  quiet_wine 'C:\windows\syswow64\robocopy.exe' \
+    'C:\bench\robocopy_probe\src' 'C:\bench\robocopy_probe\dst' /E /XL /IS /IT || true
   local result
   result=$(cat "$t/dst/a.txt")
   rm -rf "$t"
@@ -140,7 +142,8 @@ for files in "${sizes[@]}"; do
   pristine="$data_root/pristine/$files"
   mkdir -p "$data" "$pristine"
   echo "== $files files: generating"
-  described=$(python3 "$root/scripts/bench_data.py" generate "$files" "$data" "C:\\bench\\$files" "$pristine")
+  described=$(python3 "$root/scripts/bench_data.py" generate "$files" "$data" \
+    "C:\\bench\\$files" "$pristine")
   echo "   $described"
   cp "$root/build/bin/vskr_updater.exe" "$data/Update/"
   quiet_wine reg delete "$product_key" /f /reg:64 || true
@@ -199,7 +202,9 @@ quiet_wine reg delete "$product_key" /f /reg:64 || true
 {
   echo "# Package mode benchmark"
   echo
-  echo "$(date -u +%Y-%m-%d), $(wine --version), $(nproc) cores, data $([ -n "${BENCH_ON_DISK:-}" ] && echo on disk || echo in memory), medians of $runs runs."
+  where="in memory"
+  [ -n "${BENCH_ON_DISK:-}" ] && where="on disk"
+  echo "$(date -u +%Y-%m-%d), $(wine --version), $(nproc) cores, data $where, medians of $runs runs."
   echo
   echo "Ratios: of the medians, and in brackets the median of the ratios of the runs of one round."
   echo
