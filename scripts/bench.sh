@@ -15,11 +15,15 @@
 #   program   the updater with "INSTALL_FROM_ZIP" (one process)
 #   xcopy     xcopy SRC DST /S /U /Y /H /R, once per package folder
 #   robocopy  robocopy SRC DST /E /XL /IS /IT, once per package folder
+#             (both the 32-bit programs, like the updater)
 #   floor     one process that copies exactly the files that need a copy with
 #             CopyFileW (bench_tool floor): the least any refresh has to do
 # Two figures per run: the elapsed time around the program starts, and the
 # processor time (user and system) of the started processes plus that of the
-# prefix's wineserver, which does about half of Wine's file work. On this
+# prefix's wineserver, which does about half of Wine's file work. (Only a
+# program that wine starts by its path runs in the process that is timed:
+# started by a bare name, it runs in a process of its own behind start.exe,
+# and its processor time would be missed.) On this
 # shared machine the elapsed times scatter with the load of others; the
 # processor times much less. The data lies in memory (a folder under
 # /dev/shm that C:\bench links to), so that the disk's write-back does not
@@ -93,9 +97,16 @@ time_programs() {
 }
 
 median() {
-  sort -g | awk '{v[NR] = $1} END {printf "%.2f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'
+  sort -g | awk '{v[NR] = $1}
+    END {printf "%.2f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+# paired_ratio "A1 A2 ..." "B1 B2 ...": the median of A_i / B_i, the runs of
+# one round side by side (they share the machine's load of the moment).
+paired_ratio() {
+  paste -d ' ' <(tr ' ' '\n' <<<"${1% }") <(tr ' ' '\n' <<<"${2% }") |
+    awk '{print $1 / $2}' | median
+}
 
 # Wine's robocopy may be a stub that copies nothing; it is measured only when
 # it copies a file.
@@ -104,7 +115,8 @@ robocopy_works() {
   mkdir -p "$t/src" "$t/dst"
   echo new >"$t/src/a.txt"
   echo old >"$t/dst/a.txt"
-  quiet_wine robocopy.exe 'C:\bench\robocopy_probe\src' 'C:\bench\robocopy_probe\dst' /E /XL /IS /IT || true
+  quiet_wine 'C:\windows\syswow64\robocopy.exe' \
+    'C:\bench\robocopy_probe\src' 'C:\bench\robocopy_probe\dst' /E /XL /IS /IT || true
   local result
   result=$(cat "$t/dst/a.txt")
   rm -rf "$t"
@@ -130,7 +142,8 @@ for files in "${sizes[@]}"; do
   pristine="$data_root/pristine/$files"
   mkdir -p "$data" "$pristine"
   echo "== $files files: generating"
-  described=$(python3 "$root/scripts/bench_data.py" generate "$files" "$data" "C:\\bench\\$files" "$pristine")
+  described=$(python3 "$root/scripts/bench_data.py" generate "$files" "$data" \
+    "C:\\bench\\$files" "$pristine")
   echo "   $described"
   cp "$root/build/bin/vskr_updater.exe" "$data/Update/"
   quiet_wine reg delete "$product_key" /f /reg:64 || true
@@ -173,8 +186,10 @@ for files in "${sizes[@]}"; do
     details+="| $tool | ${walls[$tool]% } | ${cpus[$tool]% } | ${checks[$tool]} |"$'\n'
   done
   for tool in "${others[@]}"; do
-    wall_row+=" $(ratio "${wall_median[program]}" "${wall_median[$tool]}") |"
-    cpu_row+=" $(ratio "${cpu_median[program]}" "${cpu_median[$tool]}") |"
+    wall_row+=" $(ratio "${wall_median[program]}" "${wall_median[$tool]}")"
+    wall_row+=" ($(paired_ratio "${walls[program]}" "${walls[$tool]}")) |"
+    cpu_row+=" $(ratio "${cpu_median[program]}" "${cpu_median[$tool]}")"
+    cpu_row+=" ($(paired_ratio "${cpus[program]}" "${cpus[$tool]}")) |"
   done
   wall_table+="$wall_row"$'\n'
   cpu_table+="$cpu_row"$'\n'
@@ -187,7 +202,11 @@ quiet_wine reg delete "$product_key" /f /reg:64 || true
 {
   echo "# Package mode benchmark"
   echo
-  echo "$(date -u +%Y-%m-%d), $(wine --version), $(nproc) cores, data $([ -n "${BENCH_ON_DISK:-}" ] && echo on disk || echo in memory), medians of $runs runs."
+  where="in memory"
+  [ -n "${BENCH_ON_DISK:-}" ] && where="on disk"
+  echo "$(date -u +%Y-%m-%d), $(wine --version), $(nproc) cores, data $where, medians of $runs runs."
+  echo
+  echo "Ratios: of the medians, and in brackets the median of the ratios of the runs of one round."
   echo
   echo "Elapsed seconds (medians):"
   echo

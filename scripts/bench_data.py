@@ -39,6 +39,8 @@ ROWS = [
     ("LocalCfg", "Data base/Data/LocalCfg"),
 ]
 # Share of the files per row: the program folder and the catalogue are big.
+# The folder of the 32-bit system programs.
+TOOLS = "C:\\windows\\syswow64\\"
 WEIGHTS = [30, 12, 6, 3, 4, 5, 18, 10, 3, 2, 3, 2, 2]
 FOLDER_NAMES = ["bin", "Symbole", "Vorlagen ä", "res", "Help", "de-DE", "en-US", "Rohr Klassen",
                 "Armaturen", "Flansch", "plugins", "Berichte ü", "x64", "icons", "Normen"]
@@ -121,8 +123,13 @@ def generate(files, drive_dir, windows_dir, pristine_dir):
     for source, destination in ROWS:
         win_source = windows_dir + "\\Update\\vskr_update\\Veskaro\\" + source
         win_dest = windows_dir + "\\Install\\" + destination.replace("/", "\\")
-        commands["xcopy"].append(["xcopy.exe", win_source, win_dest, "/S", "/U", "/Y", "/H", "/R"])
-        commands["robocopy"].append(["robocopy.exe", win_source, win_dest, "/E", "/XL", "/IS", "/IT"])
+        # The 32-bit tools, as the updater: started by their path, they run
+        # in the process that the bench times (the bare names go through
+        # start.exe, whose processor time would not count theirs).
+        commands["xcopy"].append([TOOLS + "xcopy.exe", win_source, win_dest,
+                                  "/S", "/U", "/Y", "/H", "/R"])
+        commands["robocopy"].append([TOOLS + "robocopy.exe", win_source, win_dest,
+                                     "/E", "/XL", "/IS", "/IT"])
     commands["program"] = [[f"{windows_dir}\\Update\\vskr_updater.exe", "INSTALL_FROM_ZIP"]]
     commands["floor"] = [["Y:\\bench_tool.exe", "floor", f"{windows_dir}\\pairs.txt"]]
     # One program start a line, its arguments separated by tabs.

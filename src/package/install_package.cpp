@@ -8,14 +8,14 @@
 
 namespace {
 
-// Paths at most this long never take the 2020 program folder.
-constexpr size_t kShortestSys2020Path = 6;
+// Paths of at most this many characters always take the 2021 program folder.
+constexpr size_t kAlwaysSys2021Length = 6;
 
 }  // namespace
 
 const wchar_t* SystemFolderSource(const tmk_String& executablePath) {
   const wchar_t* text = executablePath.Text();
-  if (std::wcslen(text) > kShortestSys2020Path) {
+  if (std::wcslen(text) > kAlwaysSys2021Length) {
     const wchar_t* found = std::wcsstr(text, L"2020");
     if (found != nullptr && found > text) return L"\\Veskaro\\Sys2020";
   }

@@ -261,7 +261,8 @@ TEST_F(PackageModeWithoutFolders, DestinationsStartAtTheRootOfTheCurrentDrive) {
 
   EXPECT_EQ(L"new", ReadText(Installed(L"Sys2021\\prog.dll")));
   for (const MapRow& row : rows)
-    EXPECT_EQ(L"new", ReadText(std::wstring(row.destination) + L"\\file.txt")) << Narrow(row.source);
+    EXPECT_EQ(L"new", ReadText(std::wstring(row.destination) + L"\\file.txt"))
+        << Narrow(row.source);
   EXPECT_FALSE(PathExists(L"C:\\Tools"));
 }
 
