@@ -83,41 +83,6 @@ sandbox_start() {
     </dev/null >/dev/null 2>&1
 }
 
-# Real symbolic links for the tests of link-safe deletion, made from the host
-# side because this Wine can't make links itself. Every link points inside
-# C:; the folder is made anew on every call (rm -rf does not follow links).
-#   C:\vskr_links\targets\...        what the links point to
-#   C:\vskr_links\tree\folder link  -> targets\folder
-#   C:\vskr_links\tree\sub\deep link -> targets\folder
-#   C:\vskr_links\tree\file link.txt -> targets\file.txt
-#   C:\vskr_links\top link          -> targets\folder
-#   C:\vskr_links\Upd Links\shared  -> targets\shared
-#   C:\vskr_links\Upd Links\notes link.txt -> targets\notes.txt
-#   C:\vskr_links\to windows        -> C:\windows
-#   C:\vskr_links\to public desktop -> C:\users\Public\Desktop
-#   C:\vskr_links\to update         -> targets\update
-sandbox_link_fixtures() {
-  sandbox_env "$1"
-  local d="$WINEPREFIX/drive_c/vskr_links"
-  rm -rf "$d"
-  mkdir -p "$d/targets/folder/inner" "$d/targets/shared" "$d/targets/update" "$d/tree/sub" \
-           "$d/Upd Links" "$WINEPREFIX/drive_c/users/Public/Desktop"
-  printf keep >"$d/targets/folder/keep.txt"
-  printf keep >"$d/targets/folder/inner/keep too.txt"
-  printf keep >"$d/targets/file.txt"
-  printf keep >"$d/targets/shared/keep.txt"
-  printf keep >"$d/targets/notes.txt"
-  ln -s ../targets/folder "$d/tree/folder link"
-  ln -s ../../targets/folder "$d/tree/sub/deep link"
-  ln -s ../targets/file.txt "$d/tree/file link.txt"
-  ln -s targets/folder "$d/top link"
-  ln -s ../targets/shared "$d/Upd Links/shared"
-  ln -s ../targets/notes.txt "$d/Upd Links/notes link.txt"
-  ln -s ../windows "$d/to windows"
-  ln -s ../users/Public/Desktop "$d/to public desktop"
-  ln -s targets/update "$d/to update"
-}
-
 sandbox_stop() {
   sandbox_env "$1"
   wineserver -k </dev/null >/dev/null 2>&1 || true

@@ -29,7 +29,6 @@ trap cleanup EXIT
 
 for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 sandbox_start "$root/build/sandbox"
-sandbox_link_fixtures "$root/build/sandbox"
 
 status=0
 ctest --test-dir build --output-on-failure --timeout 300 "$@" </dev/null || status=$?

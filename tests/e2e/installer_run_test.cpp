@@ -245,9 +245,10 @@ TEST_F(InstallerRun, InstallerThatCannotStartTakesTheUpdateFolderAway) {
 }
 
 TEST_F(InstallerRun, FailedStartRemovesLinksInTheFolderButNotTheirTargets) {
-  const std::wstring folder = LinkFixtures() + L"\\Upd Links";
-  const std::wstring targets = LinkFixtures() + L"\\targets";
-  ASSERT_TRUE(IsLink(folder + L"\\shared")) << "the test script prepares the links";
+  const std::wstring root = LinkFixtures();
+  const std::wstring folder = root + L"\\Upd Links";
+  const std::wstring targets = root + L"\\targets";
+  ASSERT_TRUE(IsLink(folder + L"\\shared")) << "the link fixture is missing";
   updater_ = InstallUpdater(folder);
   WriteBytes(folder + L"\\qiro_upd7_win64.exe", "not a program");
   WriteText(folder + L"\\readme.txt", L"r");

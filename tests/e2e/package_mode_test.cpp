@@ -266,14 +266,13 @@ TEST_F(PackageModeWithoutFolders, DestinationsStartAtTheRootOfTheCurrentDrive) {
   EXPECT_FALSE(PathExists(L"C:\\Tools"));
 }
 
-// The links come from the test fixture "folder_links" (made on the Linux
-// side; see tests/fixtures/folder_links.sh): the package's App folder and
-// the installation's each hold a link to themselves and one to the folder
-// above. A walk that followed them would never end.
+// The package's App folder and the installation's each hold a link to
+// themselves and one to the folder above. A walk that followed them would
+// never end.
 TEST(PackageModeLinks, FolderLinkLoopInThePackageIsNotFollowed) {
   DeleteMachineKey(kProductKeyPath);
   ResetStandInLog();
-  const std::wstring root = L"C:\\vskr_package_links\\run";
+  const std::wstring root = PackageLinkFixtures() + L"\\run";
   const std::wstring app = root + L"\\Update\\vskr_update\\Veskaro\\App";
   for (const std::wstring& link : {app + L"\\self", app + L"\\up", root + L"\\Install\\App\\up"}) {
     ASSERT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),

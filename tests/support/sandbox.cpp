@@ -643,7 +643,62 @@ std::wstring SystemToolsFolder() {
 
 // ------------------------------------------------------------------- links
 
-std::wstring LinkFixtures() { return L"C:\\vskr_links"; }
+std::wstring LinkFixtures() {
+  const std::wstring root = L"C:\\vskr_links";
+  DeleteTreeNoFollow(root);
+  for (const wchar_t* file : {L"\\targets\\folder\\keep.txt", L"\\targets\\folder\\inner\\keep too.txt",
+                              L"\\targets\\file.txt", L"\\targets\\shared\\keep.txt",
+                              L"\\targets\\notes.txt"}) {
+    WriteText(root + file, L"keep");
+  }
+  CreateFolders(root + L"\\targets\\update");
+  CreateFolders(root + L"\\tree\\sub");
+  CreateFolders(root + L"\\Upd Links");
+  CreateFolders(L"C:\\users\\Public\\Desktop");
+  const struct {
+    const wchar_t* link;
+    const wchar_t* target;
+  } links[] = {
+      {L"\\tree\\folder link", L"\\targets\\folder"},
+      {L"\\tree\\sub\\deep link", L"\\targets\\folder"},
+      {L"\\tree\\file link.txt", L"\\targets\\file.txt"},
+      {L"\\top link", L"\\targets\\folder"},
+      {L"\\Upd Links\\shared", L"\\targets\\shared"},
+      {L"\\Upd Links\\notes link.txt", L"\\targets\\notes.txt"},
+      {L"\\to update", L"\\targets\\update"},
+  };
+  for (const auto& link : links) MakeLink(root + link.link, root + link.target);
+  MakeLink(root + L"\\to windows", L"C:\\windows");
+  MakeLink(root + L"\\to public desktop", L"C:\\users\\Public\\Desktop");
+  return root;
+}
+
+std::wstring PackageLinkFixtures() {
+  const std::wstring root = L"C:\\vskr_package_links";
+  DeleteTreeNoFollow(root);
+  // One folder tree refresh: both trees hold two links to themselves; the
+  // source's "ext" points outside the tree, at a folder of the same name in
+  // the destination.
+  for (const wchar_t* folder : {L"\\tree\\src\\sub", L"\\tree\\dst\\sub", L"\\tree\\dst\\ext",
+                                L"\\tree\\outside"}) {
+    CreateFolders(root + folder);
+  }
+  for (const wchar_t* side : {L"\\tree\\src", L"\\tree\\dst"}) {
+    MakeLink(root + side + L"\\loop1", root + side);
+    MakeLink(root + side + L"\\loop2", root + side);
+  }
+  MakeLink(root + L"\\tree\\src\\ext", root + L"\\tree\\outside");
+  // A whole package-mode run: the package's App folder and the
+  // installation's hold a link to their own folder and one to the folder
+  // above.
+  for (const wchar_t* app : {L"\\run\\Update\\vskr_update\\Veskaro\\App", L"\\run\\Install\\App"}) {
+    std::wstring folder = root + app;
+    CreateFolders(folder);
+    MakeLink(folder + L"\\self", folder);
+    MakeLink(folder + L"\\up", folder.substr(0, folder.find_last_of(L'\\')));
+  }
+  return root;
+}
 
 bool IsLink(const std::wstring& path) {
   DWORD attributes = GetFileAttributesW(path.c_str());

@@ -236,15 +236,20 @@ std::wstring WindowsFolder();
 void InstallRegistrationTool();  // the folder a 32-bit program's System32 maps to
 
 // --- links ---
-// This Wine can't make links from inside: CreateSymbolicLinkW is a stub
-// that reports success, and FSCTL_SET_REPARSE_POINT is not supported. The
-// test script therefore prepares real (host) symbolic links under
-// LinkFixtures() before the tests run; see sandbox_link_fixtures in
-// scripts/sandbox.sh for the layout. Wine shows a folder link with
+// Folders with links (made by MakeLink), built afresh at each call; they
+// return their root. Wine shows a folder link with
 // FILE_ATTRIBUTE_REPARSE_POINT, a file link as a plain file, and it deletes
-// the target when asked to delete either kind: never clean these folders
-// with DeleteTreeNoFollow.
-std::wstring LinkFixtures();  // C:\vskr_links
+// the target when asked through Win32 to delete either kind; the
+// DeleteTreeNoFollow of these helpers removes links themselves.
+//   C:\vskr_links: targets\{folder\keep.txt, folder\inner\keep too.txt, file.txt,
+//   shared\keep.txt, notes.txt, update}; tree\{folder link, sub\deep link,
+//   file link.txt}; top link; Upd Links\{shared, notes link.txt}; to update;
+//   to windows; to public desktop.
+std::wstring LinkFixtures();
+//   C:\vskr_package_links: tree\src and tree\dst with loop1 and loop2 to
+//   themselves, tree\src\ext to tree\outside; run\Update\vskr_update\
+//   Veskaro\App and run\Install\App with self and up.
+std::wstring PackageLinkFixtures();
 // True when the entry at `path` itself carries FILE_ATTRIBUTE_REPARSE_POINT.
 bool IsLink(const std::wstring& path);
 

@@ -90,14 +90,14 @@ TEST_F(Cleanup, DeleteTreeGoesOnPastWhatStays) {
   EXPECT_FALSE(PathExists(tree_ + L"\\z"));
 }
 
-// The links come from the test script (see LinkFixtures). Where the system
+// The links come from LinkFixtures. Where the system
 // can remove a link by itself it goes; where it can only reach the target
 // through it (this Wine), the link stays. The target survives either way.
 TEST(CleanupLinks, LinksGoButNeverWhatTheyPointTo) {
   const std::wstring root = LinkFixtures();
   const std::wstring tree = root + L"\\tree";
   const std::wstring targets = root + L"\\targets";
-  ASSERT_TRUE(IsLink(tree + L"\\folder link")) << "the test script prepares the links";
+  ASSERT_TRUE(IsLink(tree + L"\\folder link")) << "the link fixture is missing";
   ASSERT_EQ(L"keep", ReadText(tree + L"\\file link.txt"));
   WriteText(tree + L"\\plain.txt", L"x");
   WriteText(tree + L"\\sub\\plain folder\\y.txt", L"y");
@@ -178,7 +178,7 @@ TEST_F(Cleanup, FoldersThatAreNotTheUpdatesOwnAreRefused) {
 
 TEST(CleanupLinks, ALinkIsJudgedByWhereItLeads) {
   const std::wstring root = LinkFixtures();
-  ASSERT_TRUE(IsLink(root + L"\\to windows")) << "the test script prepares the links";
+  ASSERT_TRUE(IsLink(root + L"\\to windows")) << "the link fixture is missing";
   EXPECT_FALSE(MayRemove(root + L"\\to windows"));
   EXPECT_FALSE(MayRemove(root + L"\\to public desktop"));
   EXPECT_TRUE(MayRemove(root + L"\\to update"));

@@ -216,10 +216,8 @@ TEST(SystemFolderSource, TakesSys2020OnlyForALaterFirst2020InALongerPath) {
   EXPECT_STREQ(L"\\Veskaro\\Sys2020", SystemFolderSource(L"D:\\Programme\\V 2020 \u00e4"));
 }
 
-// The links come from the test fixture "folder_links" (made on the Linux
-// side; see tests/fixtures/folder_links.sh).
 TEST(RefreshTreeLinks, FolderLinksOfTheSourceAreNotFollowed) {
-  const std::wstring root = L"C:\\vskr_package_links\\tree";
+  const std::wstring root = PackageLinkFixtures() + L"\\tree";
   const std::wstring source = root + L"\\src";
   const std::wstring destination = root + L"\\dst";
   for (const wchar_t* link : {L"\\src\\loop1", L"\\src\\loop2", L"\\src\\ext", L"\\dst\\loop1"}) {
