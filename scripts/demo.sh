@@ -16,15 +16,8 @@ bash scripts/build.sh >/dev/null
 demo_dir="$root/build/demo"
 sandbox_prepare "$demo_dir" "$root/build/bin" >/dev/null
 
-display=""
-for n in $(seq 121 150); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY="$display"
+sandbox_display
 trap 'sandbox_stop "$demo_dir"; kill "$xvfb_pid" 2>/dev/null || true' EXIT
-for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 sandbox_start "$demo_dir"
 
 drive_c="$WINEPREFIX/drive_c"

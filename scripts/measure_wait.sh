@@ -17,15 +17,8 @@ bash scripts/build.sh >/dev/null
 . scripts/sandbox.sh
 sandbox_prepare "$root/build/sandbox" "$root/build/bin" >/dev/null
 
-display=""
-for n in $(seq 151 180); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY="$display"
+sandbox_display
 trap 'sandbox_stop "$root/build/sandbox"; kill "$xvfb_pid" 2>/dev/null || true' EXIT
-for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 sandbox_start "$root/build/sandbox"
 
 measure() { wine 'Y:\measure_wait.exe' "$@" </dev/null 2>/dev/null | tr -d '\r'; }

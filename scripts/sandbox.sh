@@ -4,6 +4,8 @@
 #   sandbox_prepare DIR   creates (or checks) the prefix DIR/prefix
 #   sandbox_start DIR     starts its persistent wineserver and boots it
 #   sandbox_stop DIR      stops its wineserver
+#   sandbox_display       starts a virtual X display of its own (DISPLAY,
+#                         xvfb_pid), so that message boxes really appear
 #
 # The programs under test delete folders recursively; as root under Wine a
 # drive Z: (the Linux root) or a profile folder linked to the Linux home
@@ -87,4 +89,15 @@ sandbox_stop() {
   sandbox_env "$1"
   wineserver -k </dev/null >/dev/null 2>&1 || true
   wineserver -w </dev/null >/dev/null 2>&1 || true
+}
+
+sandbox_display() {
+  local display="" n
+  for n in $(seq 91 199); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
+  done
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY="$display"
+  for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 }

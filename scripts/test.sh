@@ -12,14 +12,7 @@ bash scripts/build.sh
 . scripts/sandbox.sh
 sandbox_prepare "$root/build/sandbox" "$root/build/bin"
 
-# A display of our own, so that message boxes really appear.
-display=""
-for n in $(seq 91 120); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY="$display"
+sandbox_display
 
 cleanup() {
   sandbox_stop "$root/build/sandbox"
@@ -27,7 +20,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 sandbox_start "$root/build/sandbox"
 
 status=0
