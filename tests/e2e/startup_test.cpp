@@ -25,7 +25,13 @@ class Startup : public testing::Test {
 };
 
 TEST_F(Startup, NoInstallerShowsTheOneMessage) {
+  std::wstring log = CommonAppData() + L"\\Quendris\\QIRO\\Logs\\vskr_updater.log";
+  DeleteFileW(log.c_str());
   RunResult run = RunUpdater(updater_, L"/quiet");
+  // The run log tells the search and the dialog.
+  std::wstring told = ReadText(log);
+  EXPECT_NE(std::wstring::npos, told.find(L"no installer qiro_upd*_win64.exe in \"" + folder_ + L"\""));
+  EXPECT_NE(std::wstring::npos, told.find(L"dialog shown: \"No update file found.\""));
   ASSERT_TRUE(run.started);
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(0u, run.exitCode);
