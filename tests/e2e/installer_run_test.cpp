@@ -18,14 +18,6 @@ using namespace testing_support;
 
 const wchar_t kInstallerName[] = L"qiro_upd240046_win64.exe";
 
-std::wstring KnownFolder(const KNOWNFOLDERID& id) {
-  PWSTR path = nullptr;
-  std::wstring result;
-  if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &path))) result = path;
-  CoTaskMemFree(path);
-  return result;
-}
-
 bool SameFolder(const std::wstring& a, const std::wstring& b) {
   return _wcsicmp(a.c_str(), b.c_str()) == 0;
 }

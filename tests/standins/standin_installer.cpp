@@ -20,6 +20,7 @@
 #include <string>
 
 #include "standins/installer_actions.h"
+#include "standins/precise_time.h"
 #include "standins/standin_log.h"
 
 namespace {
@@ -43,24 +44,6 @@ void WriteFileText(const std::wstring& path, const std::string& text) {
   DWORD written = 0;
   WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   CloseHandle(file);
-}
-
-unsigned long long Ticks(const FILETIME& time) {
-  return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
-// The system time with the best resolution the system offers.
-unsigned long long PreciseNow() {
-  using PreciseFn = VOID(WINAPI*)(LPFILETIME);
-  static PreciseFn precise = reinterpret_cast<PreciseFn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
-  FILETIME now;
-  if (precise) {
-    precise(&now);
-  } else {
-    GetSystemTimeAsFileTime(&now);
-  }
-  return Ticks(now);
 }
 
 void StartLeftover() {

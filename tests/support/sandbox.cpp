@@ -352,6 +352,14 @@ bool MakeHardLink(const std::wstring& link, const std::wstring& target) {
   return RunLn(L"", link, target);
 }
 
+std::wstring KnownFolder(const KNOWNFOLDERID& id) {
+  PWSTR path = nullptr;
+  std::wstring result;
+  if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &path))) result = path;
+  CoTaskMemFree(path);
+  return result;
+}
+
 std::wstring CommonAppData() {
   wchar_t buffer[MAX_PATH] = {0};
   SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, buffer);

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <memory>
 #include <string>
 #include <thread>
@@ -95,6 +97,8 @@ bool MakeLink(const std::wstring& link, const std::wstring& target);
 // A second name for the file `target` (this Wine has no CreateHardLinkW).
 bool MakeHardLink(const std::wstring& link, const std::wstring& target);
 std::wstring CommonAppData();
+// A known folder of the shell (not verified to exist); empty when unknown.
+std::wstring KnownFolder(const KNOWNFOLDERID& id);
 // The file attributes of `path`; INVALID_FILE_ATTRIBUTES when it is missing.
 DWORD Attributes(const std::wstring& path);
 // Every entry below `root`, as relative paths in sorted order: folders end
@@ -247,8 +251,8 @@ void InstallRegistrationTool();  // the folder a 32-bit program's System32 maps 
 //   to windows; to public desktop.
 std::wstring LinkFixtures();
 //   C:\vskr_package_links: tree\src and tree\dst with loop1 and loop2 to
-//   themselves, tree\src\ext to tree\outside; run\Update\vskr_update\
-//   Veskaro\App and run\Install\App with self and up.
+//   themselves, tree\src\ext to tree\outside;
+//   run\Update\vskr_update\Veskaro\App and run\Install\App with self and up.
 std::wstring PackageLinkFixtures();
 // True when the entry at `path` itself carries FILE_ATTRIBUTE_REPARSE_POINT.
 bool IsLink(const std::wstring& path);

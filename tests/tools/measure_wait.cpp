@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "standins/precise_time.h"
 #include "support/sandbox.h"
 
 namespace {
@@ -29,23 +30,6 @@ const wchar_t kTimesFile[] = L"C:\\vskr_measure\\times.txt";
 const wchar_t kInstallerName[] = L"qiro_upd240046_win64.exe";
 
 double Seconds(unsigned long long ticks) { return ticks / 1e7; }
-
-unsigned long long Ticks(const FILETIME& time) {
-  return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
-unsigned long long PreciseNow() {
-  using PreciseFn = VOID(WINAPI*)(LPFILETIME);
-  static PreciseFn precise = reinterpret_cast<PreciseFn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
-  FILETIME now;
-  if (precise) {
-    precise(&now);
-  } else {
-    GetSystemTimeAsFileTime(&now);
-  }
-  return Ticks(now);
-}
 
 unsigned long long CpuTicks(HANDLE process) {
   FILETIME creation, exit, kernel, user;

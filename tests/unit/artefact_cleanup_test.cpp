@@ -17,14 +17,6 @@ namespace {
 
 using namespace testing_support;
 
-std::wstring KnownFolder(const KNOWNFOLDERID& id) {
-  PWSTR path = nullptr;
-  std::wstring result;
-  if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &path))) result = path;
-  CoTaskMemFree(path);
-  return result;
-}
-
 std::wstring CsidlFolder(int csidl) {
   wchar_t buffer[MAX_PATH] = {0};
   SHGetFolderPathW(nullptr, csidl, nullptr, 0, buffer);
