@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/path_identity.h"
+#include "platform/path_identity.h"
 #include "driver/protected_folders.h"
-#include "driver/run_log.h"
+#include "platform/run_log.h"
 #include "platform/unique_handle.h"
 
 namespace {
@@ -56,7 +56,8 @@ void ClearReadOnly(HANDLE entry, DWORD attributes) {
   ZeroMemory(&info, sizeof info);  // zero times: left as they are
   info.FileAttributes = attributes & settable;
   if (info.FileAttributes == 0) info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  SetFileInformationByHandle(entry, FileBasicInfo, &info, sizeof info);
+  // A failure shows in the deletion that follows.
+  (void)SetFileInformationByHandle(entry, FileBasicInfo, &info, sizeof info);
 }
 
 // Deletes the entry at `path`, whose own full path is `ownPath` (its
@@ -70,9 +71,18 @@ void DeleteEntry(const std::wstring& path, const std::wstring& ownPath) {
     // Only looked at here: a handle with delete access would keep the
     // folder from being listed on some systems.
     vskr::UniqueFileHandle entry = OpenEntry(path, FILE_READ_ATTRIBUTES);
-    if (!entry || !IsEntryItself(entry.Get(), ownPath)) return;
-    if (!GetFileInformationByHandleEx(entry.Get(), FileAttributeTagInfo, &info, sizeof info))
+    if (!entry) {
+      LogFailure(L"opening an entry to delete it", path.c_str(), GetLastError());
       return;
+    }
+    if (!IsEntryItself(entry.Get(), ownPath)) {
+      LogLine(L"not deleted, it opens as another entry: \"%s\"", path.c_str());
+      return;
+    }
+    if (!GetFileInformationByHandleEx(entry.Get(), FileAttributeTagInfo, &info, sizeof info)) {
+      LogFailure(L"reading the attributes of an entry to delete", path.c_str(), GetLastError());
+      return;
+    }
   }
   const bool isLink = (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   if ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !isLink) {
@@ -82,12 +92,19 @@ void DeleteEntry(const std::wstring& path, const std::wstring& ownPath) {
   }
   vskr::UniqueFileHandle entry =
       OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-  if (!entry || !IsEntryItself(entry.Get(), ownPath)) return;
+  if (!entry) {
+    LogFailure(L"opening an entry for deletion", path.c_str(), GetLastError());
+    return;
+  }
+  if (!IsEntryItself(entry.Get(), ownPath)) return;
   if (info.FileAttributes & FILE_ATTRIBUTE_READONLY) ClearReadOnly(entry.Get(), info.FileAttributes);
   FILE_DISPOSITION_INFO disposition = {TRUE};
   // Takes effect when the handle is closed; a folder that still holds
-  // something stays.
-  SetFileInformationByHandle(entry.Get(), FileDispositionInfo, &disposition, sizeof disposition);
+  // something stays (the folder's own line in the log says so).
+  if (!SetFileInformationByHandle(entry.Get(), FileDispositionInfo, &disposition,
+                                  sizeof disposition)) {
+    LogFailure(L"deleting an entry", path.c_str(), GetLastError());
+  }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The program's entry: a GUI program without a window whose exit code is
-// always 0.
+// The program's entry: a GUI program without a window whose exit code tells
+// what happened.
 #include <windows.h>
 
 #include "driver/run_modes.h"
@@ -23,6 +23,5 @@ void RestrictDllSearchToSystem32() {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
   RestrictDllSearchToSystem32();
-  RunUpdater(commandLine);
-  return 0;
+  return static_cast<int>(RunUpdater(commandLine));
 }

@@ -3,12 +3,14 @@
 #include <windows.h>
 
 #include <cwchar>
-#include <vector>
+#include <string>
 
 #include "driver/artefact_cleanup.h"
-#include "driver/child_process.h"
+#include "platform/child_process.h"
 #include "driver/installer_discovery.h"
-#include "driver/run_log.h"
+#include "platform/message_box.h"
+#include "platform/run_log.h"
+#include "platform/system_text.h"
 #include "platform/unique_handle.h"
 #include "settings/update_context.h"
 #include "version.h"
@@ -22,15 +24,6 @@ constexpr size_t kShortestInstallerPath = 10;
 
 const wchar_t kDataArchive[] = L"vskr_update.zip";
 const wchar_t kArchiveCommand[] = L"tar -xf vskr_update.zip";
-constexpr DWORD kCurrentFolderCapacity = 2048;
-
-tmk_String OwnModulePath() {
-  std::vector<wchar_t> buffer(2048, 0);
-  DWORD length = GetModuleFileNameW(GetModuleHandleW(nullptr), buffer.data(), 2048);
-  if (length >= 2048) length = 2047;  // truncated: keep what fits
-  buffer[length] = 0;
-  return tmk_String(buffer.data());
-}
 
 // The text before the last backslash; empty when there is none.
 tmk_String FolderOf(const tmk_String& path) {
@@ -38,20 +31,20 @@ tmk_String FolderOf(const tmk_String& path) {
   return Left(path, last ? static_cast<int>(last - path.Text()) : -1);
 }
 
-void RunPackageMode(UpdateContext& context, const tmk_String& updaterFolder) {
+DWORD RunPackageMode(UpdateContext& context, const tmk_String& updaterFolder) {
   context.ReadProductSettings();
-  context.InstallPackage(updaterFolder);
+  return context.InstallPackage(updaterFolder);
 }
 
 void ShowNoInstallerMessage() {
-  LogLine(L"dialog shown: \"No update file found.\"");
-  MessageBoxW(nullptr, L"No update file found.", L"QIRO Update", MB_OK | MB_ICONERROR);
+  ShowMessage(nullptr, L"No update file found.", L"QIRO Update", MB_OK | MB_ICONERROR);
 }
 
 // Any entry of that name counts, a folder too.
 bool PathExists(const tmk_String& path) {
   WIN32_FIND_DATAW found;
   vskr::UniqueFindHandle search(FindFirstFileW(path.Text(), &found));
+  if (!search) LogFailureUnlessMissing(L"looking for the data archive", path.Text(), GetLastError());
   return search.IsValid();
 }
 
@@ -62,12 +55,10 @@ void UnpackDataArchive(const tmk_String& updaterFolder) {
   tmk_String archive;
   archive.Format(L"%s\\%s", updaterFolder.Text(), kDataArchive);
   if (!PathExists(archive)) return;
-  std::vector<wchar_t> savedFolder(kCurrentFolderCapacity, 0);
-  GetCurrentDirectoryW(kCurrentFolderCapacity, savedFolder.data());
-  SetCurrentDirectoryW(updaterFolder.Text());
-  // Whether tar started and how it ended is not looked at.
+  vskr::ScopedCurrentFolder inUpdaterFolder(updaterFolder.Text());
+  // Whether tar started and how it ended is in the run log alone: the
+  // installer runs in any case.
   (void)RunAndWait(tmk_String(kArchiveCommand), LaunchProfile::HiddenTool);
-  SetCurrentDirectoryW(savedFolder.data());
 }
 
 // The installer's path in quotation marks, so that a blank in it can't make
@@ -81,45 +72,56 @@ tmk_String InstallerCommandLine(const tmk_String& installerPath, const tmk_Strin
 
 // Waits for the installer's own process, then for as long as any process of
 // its file name runs: installers hand work on to copies of themselves.
-void WaitForInstaller(vskr::ChildProcess& installer, const tmk_String& installerCommand,
-                      const tmk_String& installerFileName) {
-  WaitForChild(installer, installerCommand);
+// Returns the installer's exit code.
+DWORD WaitForInstaller(vskr::ChildProcess& installer, const tmk_String& installerCommand,
+                       const tmk_String& installerFileName) {
+  DWORD exitCode = WaitForChild(installer, installerCommand);
   ULONGLONG start = GetTickCount64();
   WaitWhileProcessRunning(installerFileName);
   LogLine(L"waited %.1f s until no process named %s was left", (GetTickCount64() - start) / 1000.0,
           installerFileName.Text());
+  return exitCode;
 }
 
-void RunUpdateMode(UpdateContext& context, const tmk_String& commandLine,
-                   const tmk_String& updaterFolder) {
+// The first failure of the run's steps, in their order.
+DWORD FirstFailure(DWORD earlier, DWORD later) {
+  return earlier != ERROR_SUCCESS ? earlier : later;
+}
+
+DWORD RunUpdateMode(UpdateContext& context, const tmk_String& commandLine,
+                    const tmk_String& updaterFolder) {
   tmk_String installerPath;
   tmk_String installerFileName;
   FindInstaller(installerPath, installerFileName, updaterFolder);
   if (std::wcslen(installerPath.Text()) < kShortestInstallerPath) {
     LogLine(L"no installer qiro_upd*_win64.exe in \"%s\"", updaterFolder.Text());
     ShowNoInstallerMessage();
-    return;
+    return ERROR_FILE_NOT_FOUND;
   }
   LogLine(L"installer found: \"%s\"", installerPath.Text());
 
   // A refusal (the program folder could not be verified, the user has been
   // told) ends the run before anything is unpacked or started.
-  if (context.PrepareUpdate() != 0) return;
+  if (context.PrepareUpdate() != 0) return ERROR_PATH_NOT_FOUND;
 
   UnpackDataArchive(updaterFolder);
   tmk_String installerCommand = InstallerCommandLine(installerPath, commandLine);
   vskr::ChildProcess installer;
-  if (LaunchChild(installerCommand, LaunchProfile::VisibleProgram, installer)) {
-    WaitForInstaller(installer, installerCommand, installerFileName);
-    context.RestoreDatabaseIdentity();
-    context.RestoreAfterUpdate();
-  } else {
+  DWORD started = LaunchChild(installerCommand, LaunchProfile::VisibleProgram, installer);
+  if (started != ERROR_SUCCESS) {
     LogLine(L"the installer could not be started: the configuration is restored and the "
             L"update's files are removed");
     // The backed-up files are put back before the update's files go.
-    context.RestoreAfterUpdate();
+    (void)context.RestoreAfterUpdate();  // the start's error is the outcome
     RemoveUpdateArtefacts(updaterFolder);
+    return started;
   }
+  // The installer's own exit code is the outcome unless it reports success
+  // and a later step fails.
+  DWORD outcome = WaitForInstaller(installer, installerCommand, installerFileName);
+  DWORD registration = context.RestoreDatabaseIdentity();
+  DWORD restoration = context.RestoreAfterUpdate();
+  return FirstFailure(outcome, FirstFailure(registration, restoration));
 }
 
 void LogRunStart(const tmk_String& ownPath, const tmk_String& commandLine, bool packageMode) {
@@ -139,22 +141,22 @@ bool IsPackageMode(const tmk_String& commandLine) {
   return std::wcsstr(commandLine.Text(), kPackageModeSwitch) != nullptr;
 }
 
-void RunUpdater(const wchar_t* commandLineText) {
+DWORD RunUpdater(const wchar_t* commandLineText) {
   tmk_String commandLine(commandLineText);
-  tmk_String ownPath = OwnModulePath();
+  tmk_String ownPath(vskr::OwnModulePath().c_str());
   RunLog log(DefaultLogFolder());
   ScopedRunLog installedLog(log);
   ULONGLONG start = GetTickCount64();
   bool packageMode = IsPackageMode(commandLine);
   LogRunStart(ownPath, commandLine, packageMode);
+  DWORD exitCode = ERROR_SUCCESS;
   {
     UpdateContext context;
     tmk_String updaterFolder = FolderOf(ownPath);
-    if (packageMode) {
-      RunPackageMode(context, updaterFolder);
-    } else {
-      RunUpdateMode(context, commandLine, updaterFolder);
-    }
+    exitCode = packageMode ? RunPackageMode(context, updaterFolder)
+                           : RunUpdateMode(context, commandLine, updaterFolder);
   }
+  LogExitCode(exitCode);
   LogLine(L"==== the run took %.1f s ====", (GetTickCount64() - start) / 1000.0);
+  return exitCode;
 }

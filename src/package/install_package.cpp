@@ -1,8 +1,10 @@
 // Package mode: the installation's folders are refreshed from the unpacked
 // package "vskr_update" next to the updater, by a fixed map of thirteen rows.
+#include <windows.h>
+
 #include <cwchar>
 
-#include "driver/run_log.h"
+#include "platform/run_log.h"
 #include "package/package_map.h"
 #include "settings/update_context.h"
 
@@ -22,8 +24,14 @@ const wchar_t* SystemFolderSource(const tmk_String& executablePath) {
   return L"\\Veskaro\\Sys2021";
 }
 
-void UpdateContext::InstallPackage(tmk_String updaterFolder) {
+DWORD UpdateContext::InstallPackage(tmk_String updaterFolder) {
   tmk_String packageRoot = Concatenate(updaterFolder, L"\\vskr_update");
+  DWORD attributes = GetFileAttributesW(packageRoot.Text());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
+    LogFailure(L"finding the package folder", packageRoot.Text(), error);
+    return ERROR_FILE_NOT_FOUND;
+  }
 
   // The installation's folders, read anew in this order. A missing value
   // gives an empty folder, and the destinations built on it then start with
@@ -55,14 +63,18 @@ void UpdateContext::InstallPackage(tmk_String updaterFolder) {
       {L"\\Veskaro\\LocalCfg", &dataFolder, L"\\LocalCfg"},
   };
   int number = 0;
+  DWORD first = ERROR_SUCCESS;
   for (const Row& row : rows) {
     tmk_String source = Concatenate(packageRoot, row.source);
     tmk_String destination = Concatenate(*row.destination, row.piece);
     unsigned long replaced = 0;
-    // Looked at for the run log alone: a failed copy ends only the walk of
-    // its own row.
-    bool finished = RefreshFolderTreeCounted(source, destination, replaced);
+    // A failed copy ends only the walk of its own row; the first one is the
+    // run's outcome.
+    DWORD error = RefreshFolderTreeCounted(source, destination, replaced);
+    if (first == ERROR_SUCCESS) first = error;
     LogLine(L"package row %d: \"%s\" -> \"%s\": %lu files replaced%s", ++number, source.Text(),
-            destination.Text(), replaced, finished ? L"" : L", stopped at a failed copy");
+            destination.Text(), replaced,
+            error == ERROR_SUCCESS ? L"" : L", stopped at a failed copy");
   }
+  return first;
 }

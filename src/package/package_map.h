@@ -2,6 +2,8 @@
 // the unpacked package next to the updater.
 #pragma once
 
+#include <windows.h>
+
 #include "text/tmk_string.h"
 
 // The package folder, below the package root, that refreshes the product's
@@ -11,6 +13,8 @@
 const wchar_t* SystemFolderSource(const tmk_String& executablePath);
 
 // UpdateContext::RefreshFolderTree, counting the files it replaced into
-// `replaced` (for the run log).
-bool RefreshFolderTreeCounted(const tmk_String& source, const tmk_String& destination,
-                              unsigned long& replaced);
+// `replaced` (for the run log). Returns 0 when the walk finished, or the
+// error of the copy at which it stopped.
+[[nodiscard]] DWORD RefreshFolderTreeCounted(const tmk_String& source,
+                                             const tmk_String& destination,
+                                             unsigned long& replaced);

@@ -6,10 +6,11 @@
 #include <io.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cwchar>
 #include <vector>
 
-#include "driver/run_log.h"
+#include "platform/run_log.h"
 #include "package/package_map.h"
 #include "platform/unique_handle.h"
 #include "settings/update_context.h"
@@ -137,13 +138,13 @@ class InstalledFolder {
 
 bool UpdateContext::RefreshFolderTree(tmk_String source, tmk_String destination) {
   unsigned long replaced = 0;
-  return RefreshFolderTreeCounted(source, destination, replaced);
+  return RefreshFolderTreeCounted(source, destination, replaced) == ERROR_SUCCESS;
 }
 
-bool RefreshFolderTreeCounted(const tmk_String& source, const tmk_String& destination,
-                              unsigned long& replaced) {
+DWORD RefreshFolderTreeCounted(const tmk_String& source, const tmk_String& destination,
+                               unsigned long& replaced) {
   DWORD destinationAttributes = 0;
-  if (!FindPath(destination, destinationAttributes)) return true;  // nothing to refresh
+  if (!FindPath(destination, destinationAttributes)) return ERROR_SUCCESS;  // nothing to refresh
 
   InstalledFolder installed(destination);
   tmk_String sourcePrefix = WithBackslash(source);
@@ -151,7 +152,11 @@ bool RefreshFolderTreeCounted(const tmk_String& source, const tmk_String& destin
   tmk_String pattern = Concatenate(sourcePrefix, L"*.*");
   _wfinddata64i32_t entry{};
   vskr::UniqueCrtFind search(_wfindfirst64i32(pattern.Text(), &entry));
-  if (!search) return true;  // source missing or unreadable
+  if (!search) {
+    // A missing source folder is the ordinary case: the package has none.
+    if (errno != ENOENT) LogLine(L"the package folder \"%s\" can't be read", source.Text());
+    return ERROR_SUCCESS;
+  }
   do {
     if (IsDotEntry(entry.name)) continue;
     tmk_String sourcePath = Concatenate(sourcePrefix, entry.name);
@@ -160,17 +165,20 @@ bool RefreshFolderTreeCounted(const tmk_String& source, const tmk_String& destin
       // A folder link (junction or symbolic link) of the package is not
       // followed: one that points back up the tree would never end.
       if (entry.attrib & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-      if (!RefreshFolderTreeCounted(sourcePath, destinationPath, replaced)) return false;
+      DWORD error = RefreshFolderTreeCounted(sourcePath, destinationPath, replaced);
+      if (error != ERROR_SUCCESS) return error;
       continue;
     }
     DWORD attributes = 0;
     if (!installed.LookUp(entry.name, destinationPath, attributes)) continue;  // not added
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) continue;  // a folder of that name
     if (!CopyFileW(sourcePath.Text(), destinationPath.Text(), FALSE)) {
-      LogFailure(L"replacing an installed file", destinationPath.Text(), GetLastError());
-      return false;
+      DWORD error = GetLastError();
+      LogFailureOf(error, L"replacing an installed file failed for \"%s\" from \"%s\"",
+                   destinationPath.Text(), sourcePath.Text());
+      return error;
     }
     ++replaced;
   } while (_wfindnext64i32(search.Get(), &entry) == 0);
-  return true;
+  return ERROR_SUCCESS;
 }

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "driver/run_log.h"
+#include "platform/run_log.h"
 
 tmk_String BackupPathOf(const tmk_String& file) { return Concatenate(file, L".upd"); }
 
@@ -12,34 +12,39 @@ tmk_String ModuleConfigurationPath(const tmk_String& dataFolder) {
   return path;
 }
 
-void MakeBackupCopy(const tmk_String& file) {
+DWORD MakeBackupCopy(const tmk_String& file) {
   tmk_String backup = BackupPathOf(file);
-  // Not examined: a missing old backup copy is the ordinary case.
-  (void)DeleteFileW(backup.Text());
+  // A missing old backup copy is the ordinary case; any other failure is
+  // logged and the copy below tells whether it matters.
+  if (!DeleteFileW(backup.Text()))
+    LogFailureUnlessMissing(L"deleting an old backup copy", backup.Text(), GetLastError());
   if (CopyFileW(file.Text(), backup.Text(), FALSE)) {
     LogLine(L"backup copy made: \"%s\"", backup.Text());
-    return;
+    return ERROR_SUCCESS;
   }
   DWORD error = GetLastError();
-  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+  if (IsMissingError(error)) {
     LogLine(L"no backup copy made: \"%s\" does not exist", file.Text());
   } else {
-    LogFailure(L"making a backup copy", file.Text(), error);
+    LogFailureOf(error, L"making a backup copy failed for \"%s\" to \"%s\"", file.Text(),
+                 backup.Text());
   }
+  return error;
 }
 
-bool RestoreBackupCopy(const tmk_String& file) {
+DWORD RestoreBackupCopy(const tmk_String& file) {
   tmk_String backup = BackupPathOf(file);
   if (!CopyFileW(backup.Text(), file.Text(), FALSE)) {
     DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    if (IsMissingError(error)) {
       LogLine(L"no backup copy to restore: \"%s\"", backup.Text());
     } else {
-      LogFailure(L"restoring the backup copy (kept)", backup.Text(), error);
+      LogFailureOf(error, L"restoring the backup copy (kept) failed for \"%s\" to \"%s\"",
+                   backup.Text(), file.Text());
     }
-    return false;
+    return error;
   }
   LogLine(L"restored from its backup copy: \"%s\"", file.Text());
   if (!DeleteFileW(backup.Text())) LogFailure(L"deleting the backup copy", backup.Text(), GetLastError());
-  return true;
+  return ERROR_SUCCESS;
 }

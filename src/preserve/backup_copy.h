@@ -2,6 +2,8 @@
 // appended, made before the installer runs and copied back after it.
 #pragma once
 
+#include <windows.h>
+
 #include "text/tmk_string.h"
 
 // "<file>.upd".
@@ -12,10 +14,12 @@ tmk_String ModuleConfigurationPath(const tmk_String& dataFolder);
 
 // Deletes an old backup copy of `file`, then copies `file` to it. A missing
 // file thus leaves no backup copy at all, so that an old one can never be
-// copied back. Failures are not reported.
-void MakeBackupCopy(const tmk_String& file);
+// copied back. Returns the error of the copy (ERROR_FILE_NOT_FOUND or
+// ERROR_PATH_NOT_FOUND when `file` does not exist); the run log tells it.
+DWORD MakeBackupCopy(const tmk_String& file);
 
 // Copies the backup copy back over `file` and deletes it. A backup copy
 // whose copy-back failed is kept: it is the only copy of the
-// administrator's configuration. Returns whether the copy-back succeeded.
-bool RestoreBackupCopy(const tmk_String& file);
+// administrator's configuration. Returns the error of the copy-back
+// (ERROR_FILE_NOT_FOUND when there was no backup copy); the run log tells it.
+DWORD RestoreBackupCopy(const tmk_String& file);

@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include <vector>
-
-#include "driver/child_process.h"
-#include "driver/run_log.h"
+#include "platform/child_process.h"
+#include "platform/message_box.h"
+#include "platform/run_log.h"
+#include "platform/system_text.h"
 #include "platform/unique_handle.h"
 #include "settings/settings_file.h"
 #include "text/tmk_string.h"
@@ -25,40 +25,31 @@ bool IsWow64() {
 }
 
 tmk_String FrameworkFolder() {
-  wchar_t windows[MAX_PATH] = L"0";
-  // Not examined: the buffer keeps "0" when the query fails.
-  (void)GetWindowsDirectoryW(windows, MAX_PATH);
+  std::wstring windows = vskr::WindowsFolder();
+  // An unknown Windows folder gives "0", a folder that does not exist: the
+  // tool is then not found and the user is told.
+  if (windows.empty()) {
+    LogFailure(L"reading the Windows folder", L"", GetLastError());
+    windows = L"0";
+  }
   tmk_String folder;
   folder.Format(IsWow64() ? L"%s\\Microsoft.NET\\Framework64\\v4.0.30319"
                           : L"%s\\Microsoft.NET\\Framework\\v4.0.30319",
-                windows);
+                windows.c_str());
   return folder;
 }
 
-tmk_String CurrentFolder() {
-  DWORD units = GetCurrentDirectoryW(0, nullptr);
-  std::vector<wchar_t> buffer(units + 1, 0);
-  DWORD got = GetCurrentDirectoryW(units + 1, buffer.data());
-  if (got == 0 || got > units) return tmk_String();
-  return tmk_String(buffer.data());
-}
-
 void ShowRegistrationFailure() {
-  LogLine(L"dialog shown: \"Unable to register VisioEventProcessor.dll\"");
-  MessageBoxW(GetForegroundWindow(), L"Unable to register VisioEventProcessor.dll", L"Error",
+  ShowMessage(GetForegroundWindow(), L"Unable to register VisioEventProcessor.dll", L"Error",
               MB_OK);
 }
 
 }  // namespace
 
-int RegisterVisioEventProcessor() {
+DWORD RegisterVisioEventProcessor() {
   tmk_String root;
   ReadSettingsRootPath(root);
   tmk_String framework = FrameworkFolder();
-
-  tmk_String saved = CurrentFolder();
-  // Not examined: the tool is started by its full path in any case.
-  (void)SetCurrentDirectoryW(framework.Text());
 
   // The tool by its full path, never found by a search that would begin in
   // the updater's own folder; the component's path quoted, since a root
@@ -67,13 +58,20 @@ int RegisterVisioEventProcessor() {
   command.Format(L"\"%s\\regasm.exe\" \"%s\\VisioEventProcessor.dll\" /codebase", framework.Text(),
                  root.Text());
   vskr::ChildProcess child;
-  bool started = LaunchChild(command, LaunchProfile::HiddenTool, child);
-  if (!saved.IsEmpty()) (void)SetCurrentDirectoryW(saved.Text());
-
-  if (!started) {
-    ShowRegistrationFailure();
-    return 0;
+  DWORD started = ERROR_SUCCESS;
+  {
+    // The tool starts in its own folder. A failed change is logged and
+    // passed over: the tool is started by its full path in any case.
+    vskr::ScopedCurrentFolder inFramework(framework.Text());
+    started = LaunchChild(command, LaunchProfile::HiddenTool, child);
   }
-  WaitForChild(child, command);
-  return 0;
+
+  if (started != ERROR_SUCCESS) {
+    ShowRegistrationFailure();
+    return started;
+  }
+  // The tool's own exit code is in the run log; it does not change the
+  // run's outcome.
+  (void)WaitForChild(child, command);
+  return ERROR_SUCCESS;
 }

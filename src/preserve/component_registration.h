@@ -1,11 +1,13 @@
 // The registration of the Visio event component for COM after an update.
 #pragma once
 
+#include <windows.h>
+
 // Runs the .NET Framework 4 registration tool on
 // "<settings root>\VisioEventProcessor.dll" with "/codebase" from the
 // framework folder of the Windows installation's bitness, and waits for it.
 // The settings root is the settings file's PHI_ROOTPATH as it stands now.
 // When the tool can't be started the user is told ("Unable to register
 // VisioEventProcessor.dll"). The current folder is the same afterwards.
-// Always returns 0.
-int RegisterVisioEventProcessor();
+// Returns the system's error of the tool's start (0 when it started).
+DWORD RegisterVisioEventProcessor();

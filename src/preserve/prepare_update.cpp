@@ -3,30 +3,12 @@
 
 #include <io.h>
 
-#include "driver/child_process.h"
-#include "driver/run_log.h"
+#include "platform/child_process.h"
+#include "platform/run_log.h"
 #include "platform/unique_handle.h"
 #include "preserve/backup_copy.h"
 #include "settings/settings_file.h"
-#include "settings/system_environment.h"
 #include "settings/update_context.h"
-
-namespace {
-
-// Saves one system environment variable with its type.
-void SaveVariable(const wchar_t* name, tmk_String& value, unsigned long& type) {
-  DWORD savedType = REG_SZ;
-  value.Assign(ReadSystemEnvironmentValue(tmk_String(name), &savedType));
-  type = savedType;
-  if (value.IsEmpty()) {
-    LogLine(L"environment variable %s is not set: left alone after the update", name);
-  } else {
-    LogLine(L"environment variable %s saved: \"%s\" (%s)", name, value.Text(),
-            savedType == REG_EXPAND_SZ ? L"REG_EXPAND_SZ" : L"REG_SZ");
-  }
-}
-
-}  // namespace
 
 int UpdateContext::PrepareUpdate() {
   ReadProductSettings();
@@ -45,16 +27,15 @@ int UpdateContext::PrepareUpdate() {
   ReadSettingsLanguage(Language);
   LogLine(L"language of the settings file: \"%s\"", Language.Text());
 
-  MakeBackupCopy(ModuleConfigurationPath(dataFolder));
+  // Passed over as before: each copy's outcome is in the run log.
+  (void)MakeBackupCopy(ModuleConfigurationPath(dataFolder));
 
   // Empty when the common application data folder is unknown: there is no
   // settings file to back up then.
   SettingsFilePath.Assign(SettingsFileLocation());
-  if (!SettingsFilePath.IsEmpty()) MakeBackupCopy(SettingsFilePath);
+  if (!SettingsFilePath.IsEmpty()) (void)MakeBackupCopy(SettingsFilePath);
 
-  SaveVariable(L"VERSANT_DBID", SavedVersantDbid, SavedVersantDbidType);
-  SaveVariable(L"VERSANT_DB", SavedVersantDb, SavedVersantDbType);
-  SaveVariable(L"VERSANT_DBID_NODE", SavedVersantDbidNode, SavedVersantDbidNodeType);
+  SaveDatabaseIdentity();
   return 0;
 }
 
@@ -71,9 +52,9 @@ void UpdateContext::StopIndexEngine() {
 
   tmk_String command(L"net stop \"VIDUVIR Ezaze Dudevo\"");
   vskr::ChildProcess child;
-  // Whether the command started and how it ends are not looked at; it runs
-  // on alongside the update.
-  if (!LaunchChild(command, LaunchProfile::HiddenTool, child)) return;
+  // Whether the command started (the run log tells) and how it ends are not
+  // looked at; it runs on alongside the update.
+  if (LaunchChild(command, LaunchProfile::HiddenTool, child) != ERROR_SUCCESS) return;
   (void)WaitForSingleObject(child.Process.Get(), 0);
   LogLine(L"the index service stop runs on without being waited for");
 }

@@ -2,10 +2,10 @@
 // of the module configuration file and the settings file.
 #include <windows.h>
 
-#include "driver/run_log.h"
+#include "platform/run_log.h"
 #include "platform/unique_handle.h"
 #include "preserve/backup_copy.h"
-#include "settings/registry_value.h"
+#include "platform/registry_value.h"
 #include "settings/update_context.h"
 
 namespace {
@@ -13,8 +13,10 @@ namespace {
 // "PHI_LANGUAGE" of the product key, which is opened but never created.
 void WriteLanguage(const tmk_String& language) {
   vskr::UniqueHkey key;
-  if (!OpenMachineKey(kProductKey, KEY_WRITE, key)) {
-    LogLine(L"the product key can't be opened for writing: the language is not written");
+  LONG opened = OpenMachineKey(kProductKey, KEY_WRITE, key);
+  if (opened != ERROR_SUCCESS) {
+    LogFailure(L"opening the product key for writing the language", kProductKey,
+               static_cast<DWORD>(opened));
     return;
   }
   if (language.IsEmpty()) {
@@ -27,16 +29,29 @@ void WriteLanguage(const tmk_String& language) {
     LogLine(L"registry value PHI_LANGUAGE written: \"%s\" (was \"%s\")", language.Text(),
             old.Text());
   } else {
-    LogFailure(L"writing registry value PHI_LANGUAGE", language.Text(), static_cast<DWORD>(status));
+    LogFailureOf(static_cast<DWORD>(status), L"writing registry value PHI_LANGUAGE of \"%s\" as \"%s\" failed",
+                 kProductKey, language.Text());
   }
 }
 
 }  // namespace
 
-void UpdateContext::RestoreAfterUpdate() {
+namespace {
+
+// A copy-back that failed; a missing backup copy (none was made) is none.
+DWORD CopyBackFailure(DWORD error) { return IsMissingError(error) ? ERROR_SUCCESS : error; }
+
+}  // namespace
+
+DWORD UpdateContext::RestoreAfterUpdate() {
   WriteLanguage(Language);
   // The data folder as the installer left it.
   tmk_String dataFolder = ReadProductValue(L"DATA_PATH");
-  RestoreBackupCopy(ModuleConfigurationPath(dataFolder));
-  if (!SettingsFilePath.IsEmpty()) RestoreBackupCopy(SettingsFilePath);
+  // Each outcome is in the run log; a backup copy not put back is kept.
+  DWORD first = CopyBackFailure(RestoreBackupCopy(ModuleConfigurationPath(dataFolder)));
+  if (!SettingsFilePath.IsEmpty()) {
+    DWORD error = CopyBackFailure(RestoreBackupCopy(SettingsFilePath));
+    if (first == ERROR_SUCCESS) first = error;
+  }
+  return first;
 }

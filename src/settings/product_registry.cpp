@@ -1,11 +1,18 @@
 // The read side of the product key: the installation's folders and its link
 // to the CAD product.
-#include "settings/registry_value.h"
+#include "platform/registry_value.h"
+#include "platform/run_log.h"
 #include "settings/update_context.h"
+
+const wchar_t kProductKey[] = L"SOFTWARE\\Quendris\\VESKARO";
 
 int UpdateContext::ReadProductSettings() {
   vskr::UniqueHkey key;
-  if (!OpenMachineKey(kProductKey, KEY_READ, key)) return 0;
+  LONG opened = OpenMachineKey(kProductKey, KEY_READ, key);
+  if (opened != ERROR_SUCCESS) {
+    LogFailureUnlessMissing(L"opening the product key", kProductKey, static_cast<DWORD>(opened));
+    return 0;
+  }
 
   struct Row {
     const wchar_t* name;
@@ -27,7 +34,13 @@ int UpdateContext::ReadProductSettings() {
   for (const Row& row : rows) {
     tmk_String value;
     // A missing or oversized value leaves the field as it was.
-    if (QueryRegistryText(key.Get(), row.name, 10000, value)) row.field->Assign(value.Text());
+    LONG status = QueryRegistryText(key.Get(), row.name, 10000, value);
+    if (status == ERROR_SUCCESS) {
+      row.field->Assign(value.Text());
+    } else {
+      LogFailureUnlessMissing(L"reading a value of the product key", row.name,
+                              static_cast<DWORD>(status));
+    }
   }
   return 0;
 }
@@ -35,9 +48,11 @@ int UpdateContext::ReadProductSettings() {
 tmk_String ReadProductValue(const tmk_String& name) {
   tmk_String result;
   vskr::UniqueHkey key;
-  if (OpenMachineKey(kProductKey, KEY_READ, key)) {
-    // Not examined: a missing or oversized value leaves the result empty.
-    (void)QueryRegistryText(key.Get(), name.Text(), 998, result);
-  }
+  LONG status = OpenMachineKey(kProductKey, KEY_READ, key);
+  // A missing or oversized value leaves the result empty.
+  if (status == ERROR_SUCCESS) status = QueryRegistryText(key.Get(), name.Text(), 998, result);
+  if (status != ERROR_SUCCESS)
+    LogFailureUnlessMissing(L"reading a value of the product key", name.Text(),
+                            static_cast<DWORD>(status));
   return result;
 }

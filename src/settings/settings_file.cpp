@@ -1,19 +1,15 @@
 #include "settings/settings_file.h"
 
-#include <shlobj.h>
-
-#include "driver/run_log.h"
+#include "platform/run_log.h"
+#include "platform/system_text.h"
 
 const wchar_t kSettingsSection[] = L"TMK-QIRO";
 
 bool SettingsFilePathOf(tmk_String& path) {
-  wchar_t folder[MAX_PATH] = {0};
-  // The folder's current path, not its default one; no user token.
-  HRESULT status = SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT,
-                                    folder);
-  if (FAILED(status) || folder[0] == 0) return false;
+  std::wstring folder = vskr::CommonDataFolder();
+  if (folder.empty()) return false;
   tmk_String located;
-  located.Format(L"%s\\Quendris\\QIRO\\Settings\\qiro.ini", folder);
+  located.Format(L"%s\\Quendris\\QIRO\\Settings\\qiro.ini", folder.c_str());
   path.Assign(located.Text());
   return true;
 }
@@ -35,19 +31,20 @@ DWORD ReadSettingsText(const tmk_String& file, const wchar_t* section, const wch
   return units;
 }
 
-void WriteSettingsText(const tmk_String& file, const wchar_t* section, const wchar_t* key,
-                       const tmk_String& text) {
-  if (file.IsEmpty()) return;
+DWORD WriteSettingsText(const tmk_String& file, const wchar_t* section, const wchar_t* key,
+                        const tmk_String& text) {
+  if (file.IsEmpty()) return ERROR_SUCCESS;
   tmk_String old;
   ReadSettingsText(file, section, key, old);
-  // Not examined beyond the run log: a settings file that can't be written
-  // is passed over.
-  if (WritePrivateProfileStringW(section, key, text.Text(), file.Text())) {
-    LogLine(L"settings key [%s] %s written: \"%s\" (was \"%s\")", section, key, text.Text(),
-            old.Text());
-  } else {
-    LogFailure(L"writing a settings key", file.Text(), GetLastError());
+  if (!WritePrivateProfileStringW(section, key, text.Text(), file.Text())) {
+    DWORD error = GetLastError();
+    LogFailureOf(error, L"writing settings key [%s] %s as \"%s\" in \"%s\" failed", section, key,
+                 text.Text(), file.Text());
+    return error;
   }
+  LogLine(L"settings key [%s] %s written: \"%s\" (was \"%s\")", section, key, text.Text(),
+          old.Text());
+  return ERROR_SUCCESS;
 }
 
 int ReadSettingsRootPath(tmk_String& rootPath) {

@@ -36,9 +36,10 @@ DWORD ReadSettingsText(const tmk_String& file, const wchar_t* section, const wch
                        tmk_String& value);
 
 // Writes `text` as `key` of `section`, creating the file, section and key as
-// needed (when the folder exists). Does nothing for an empty `file`. The
-// result is not reported: nothing the program does depends on it.
-void WriteSettingsText(const tmk_String& file, const wchar_t* section, const wchar_t* key,
+// needed (when the folder exists). Does nothing for an empty `file`.
+// Returns the system's error of the write (0 when written or nothing to
+// do); the run log tells it.
+DWORD WriteSettingsText(const tmk_String& file, const wchar_t* section, const wchar_t* key,
                        const tmk_String& text);
 
 // "PHI_ROOTPATH" of section "TMK-QIRO" into `rootPath`; the empty text when

@@ -25,10 +25,11 @@ tmk_String ReadSystemEnvironmentValue(const tmk_String& name, DWORD* type = null
 // Sets variable `name` to `value` with type `type` (REG_EXPAND_SZ is kept,
 // any other type is written as REG_SZ), storing twice the text's length in
 // bytes, no terminating zero. An empty `value` deletes the variable. A
-// missing key is created for a non-empty value. Failures are not reported;
-// returns true when the registry accepted the set or the delete, so that a
-// caller knows whether to announce a change.
-bool WriteSystemEnvironmentValue(const tmk_String& name, const tmk_String& value, DWORD type);
+// missing key is created for a non-empty value. Returns the registry's
+// result (the run log tells it), so that a caller knows whether to announce
+// a change.
+[[nodiscard]] LONG WriteSystemEnvironmentValue(const tmk_String& name, const tmk_String& value,
+                                               DWORD type);
 
 // Tells the running programs (the shell above all) that the system
 // environment has changed, as the system's own tools do, so that programs

@@ -1,7 +1,8 @@
 // The record that carries what the updater knows about the installation
 // through one run. The entry point constructs it once and destroys it at the
 // end; the operations below fill and use its fields, which they read and
-// assign directly.
+// assign directly. Each operation says in which file it is defined; the
+// layers above this one (workstation, preserve, package) define most.
 #pragma once
 
 #include <cstdint>
@@ -21,35 +22,48 @@ class UpdateContext {
   UpdateContext(const UpdateContext&) = delete;
   UpdateContext& operator=(const UpdateContext&) = delete;
 
-  // Fills RootPath to LinkedCadRegkey from the product key. A value that is
+  // settings/product_registry.cpp: fills RootPath to LinkedCadRegkey from
+  // the product key. A value that is
   // missing or larger than 10000 bytes leaves its field as it was; a value
   // that exists with an empty text empties its field. Returns 0.
   int ReadProductSettings();
 
-  // Reconciles the settings file with the registry, verifies the program
+  // workstation/workstation_settings.cpp: reconciles the settings file with
+  // the registry, verifies the program
   // folder and completes the CAD launch arguments. 0: the update may go on;
   // 1: the program folder was not verified (the user has seen a message).
   int WriteWorkstationSettings();
 
-  // Loads the settings, writes the workstation settings, stops the index
+  // preserve/prepare_update.cpp: loads the settings, writes the workstation
+  // settings, stops the index
   // service and saves what the installer may overwrite. 0: go ahead;
   // 1: the run must end (WriteWorkstationSettings failed).
   int PrepareUpdate();
-  // Starts the index service stop when the index engine is installed; does
+  // preserve/prepare_update.cpp: starts the index service stop when the index engine is installed; does
   // not wait for it.
   void StopIndexEngine();
 
-  // Registers the event component again, then writes back the saved
-  // database variables that the installer changed.
-  void RestoreDatabaseIdentity();
-  // Writes the language into the product key and copies the backup copies
-  // back over the installer's files.
-  void RestoreAfterUpdate();
+  // preserve/database_identity.cpp: saves the three database variables
+  // with their types (SaveDatabaseIdentity); registers the event component
+  // again, then writes back the saved variables that the installer changed
+  // (RestoreDatabaseIdentity).
+  // RestoreDatabaseIdentity returns the error of the tool's start (0 when
+  // it started).
+  void SaveDatabaseIdentity();
+  unsigned long RestoreDatabaseIdentity();
+  // preserve/restore_after_update.cpp: writes the language into the product
+  // key and copies the backup copies
+  // back over the installer's files. Returns the error of the first
+  // copy-back that failed (0 when none did; a missing backup copy is none).
+  unsigned long RestoreAfterUpdate();
 
-  // Refreshes the installation's folders from the package next to the
-  // updater, row by row of the package map.
-  void InstallPackage(tmk_String updaterFolder);
-  // Copies each source file over the destination's file of the same
+  // package/install_package.cpp: refreshes the installation's folders from
+  // the package next to the updater, row by row of the package map.
+  // Returns ERROR_FILE_NOT_FOUND when there is no package folder, else the
+  // error of the first copy that stopped a row (0 when none did).
+  unsigned long InstallPackage(tmk_String updaterFolder);
+  // package/refresh_folder_tree.cpp: copies each source file over the
+  // destination's file of the same
   // relative path when that file exists. True when the walk finished, false
   // when a copy failed (the walk stopped there).
   bool RefreshFolderTree(tmk_String source, tmk_String destination);
@@ -82,6 +96,10 @@ class UpdateContext {
   uint8_t LanguageRussian = 0;
 };
 
-// One named value of the product key as a new string; empty when the key or
+// The product's registry key under HKEY_LOCAL_MACHINE (64-bit view).
+extern const wchar_t kProductKey[];
+
+// settings/product_registry.cpp: one named value of the product key as a
+// new string; empty when the key or
 // the value is missing or the value is larger than 998 bytes.
 tmk_String ReadProductValue(const tmk_String& name);

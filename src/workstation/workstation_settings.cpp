@@ -5,9 +5,10 @@
 #include <cwchar>
 #include <io.h>
 
-#include "driver/run_log.h"
+#include "platform/message_box.h"
+#include "platform/run_log.h"
 #include "platform/unique_handle.h"
-#include "settings/registry_value.h"
+#include "platform/registry_value.h"
 #include "settings/settings_file.h"
 #include "workstation/product_switch.h"
 
@@ -66,7 +67,10 @@ FilledFolders FillFoldersFromComputerSection(UpdateContext& context,
   FilledFolders filled;
   wchar_t computerName[kComputerNameUnits] = {0};
   DWORD size = kComputerNameUnits;
-  if (!GetComputerNameW(computerName, &size)) return filled;
+  if (!GetComputerNameW(computerName, &size)) {
+    LogFailure(L"reading the computer's name", L"", GetLastError());
+    return filled;
+  }
   if (context.ProjectPath.IsEmpty()) {
     filled.project =
         TakeFromComputerSection(settingsFile, computerName, L"PHI_PRJPATH", context.ProjectPath);
@@ -108,7 +112,8 @@ void WriteProductValue(HKEY productKey, const wchar_t* name, const tmk_String& o
   if (status == ERROR_SUCCESS) {
     LogLine(L"registry value %s written: \"%s\" (was \"%s\")", name, text.Text(), old.Text());
   } else {
-    LogFailure(L"writing a registry value", name, static_cast<DWORD>(status));
+    LogFailureOf(static_cast<DWORD>(status), L"writing registry value %s as \"%s\" failed", name,
+                 text.Text());
   }
 }
 
@@ -125,9 +130,8 @@ void DeriveProductSwitch(UpdateContext& context, HKEY productKey) {
 }
 
 void ShowProgramPathMessage() {
-  LogLine(L"the program folder holds no VC_BaseSBCS_RD.dll; dialog shown: \"The VESKARO program "
-          L"path cannot be determined.\"");
-  MessageBoxW(GetForegroundWindow(),
+  LogLine(L"the program folder holds no VC_BaseSBCS_RD.dll");
+  ShowMessage(GetForegroundWindow(),
               L"The VESKARO program path cannot be determined. Please contact your "
               L"administrator or the VESKARO hotline.",
               L"Error", MB_OK);
@@ -142,7 +146,11 @@ bool UpdateProductKey(UpdateContext& context, const tmk_String& settingsRoot,
                       bool settingsRootUnfilled, const FilledFolders& filled,
                       ProgramFolderTest isProgramFolder) {
   vskr::UniqueHkey key;
-  if (!OpenMachineKey(kProductKey, KEY_WRITE, key)) return true;
+  LONG opened = OpenMachineKey(kProductKey, KEY_WRITE, key);
+  if (opened != ERROR_SUCCESS) {
+    LogFailure(L"opening the product key for writing", kProductKey, static_cast<DWORD>(opened));
+    return true;
+  }
   if (!SettleRootFolder(context, settingsRoot, settingsRootUnfilled, isProgramFolder)) {
     key.Reset();
     ShowProgramPathMessage();
@@ -169,7 +177,8 @@ void CompleteLaunchArgument(const tmk_String& settingsFile, const wchar_t* secti
   if (!IsPlaceholder(Right(argument, 1))) return;
   tmk_String completed = Left(argument, static_cast<int>(LengthOf(argument)) - 1);
   completed.Append(productSwitch.Text());
-  WriteSettingsText(settingsFile, section, key, completed);
+  // Passed over: the run log tells a failed write, and the update goes on.
+  (void)WriteSettingsText(settingsFile, section, key, completed);
 }
 
 }  // namespace
@@ -198,7 +207,7 @@ int WriteWorkstationSettingsWith(UpdateContext& context, ProgramFolderTest isPro
   }
 
   if (settingsRootUnfilled) {
-    WriteSettingsText(settingsFile, kSettingsSection, L"PHI_ROOTPATH", context.RootPath);
+    (void)WriteSettingsText(settingsFile, kSettingsSection, L"PHI_ROOTPATH", context.RootPath);
   }
 
   if (LengthOf(context.LinkedAcadProduct) < kShortestProductSwitch) return 0;

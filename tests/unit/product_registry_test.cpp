@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "settings/registry_value.h"
+#include "platform/registry_value.h"
 #include "settings/update_context.h"
 #include "support/sandbox.h"
 
@@ -160,8 +160,8 @@ TEST(RegistryText, WrittenTextCarriesNoTerminator) {
   HKEY key = nullptr;
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0,
                                          KEY_WRITE | KEY_WOW64_64KEY, &key));
-  SetRegistryText(key, L"PHI_LANGUAGE", tmk_String(L"D:\\Db"));
-  SetRegistryText(key, L"EMPTY", tmk_String());
+  EXPECT_EQ(0, SetRegistryText(key, L"PHI_LANGUAGE", tmk_String(L"D:\\Db")));
+  EXPECT_EQ(0, SetRegistryText(key, L"EMPTY", tmk_String()));
   RegCloseKey(key);
   RegistryValue stored = ReadMachineValue(kProductKeyPath, L"PHI_LANGUAGE");
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), stored.type);

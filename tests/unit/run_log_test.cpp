@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "driver/run_log.h"
+#include "platform/run_log.h"
 #include "support/sandbox.h"
 
 namespace {

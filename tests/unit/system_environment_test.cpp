@@ -64,7 +64,7 @@ TEST_F(SystemEnvironment, ValuesOver2048BytesAreNotTaken) {
 }
 
 TEST_F(SystemEnvironment, WrittenTextHasTwiceItsLengthInBytes) {
-  EXPECT_TRUE(WriteSystemEnvironmentValue(L"VERSANT_DB", L"D:\\Db", REG_SZ));
+  EXPECT_EQ(0, WriteSystemEnvironmentValue(L"VERSANT_DB", L"D:\\Db", REG_SZ));
   RegistryValue stored = Stored(L"VERSANT_DB");
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), stored.type);
   EXPECT_EQ(10u, stored.data.size());
@@ -76,22 +76,22 @@ TEST_F(SystemEnvironment, ExpandableValueStaysExpandable) {
   DWORD type = REG_NONE;
   tmk_String saved = ReadSystemEnvironmentValue(L"VERSANT_DB", &type);
   SetMachineText(kEnvironmentKeyPath, L"VERSANT_DB", L"C:\\Installer\\Db", REG_SZ);  // installer
-  EXPECT_TRUE(WriteSystemEnvironmentValue(L"VERSANT_DB", saved, type));
+  EXPECT_EQ(0, WriteSystemEnvironmentValue(L"VERSANT_DB", saved, type));
   RegistryValue stored = Stored(L"VERSANT_DB");
   EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), stored.type);
   EXPECT_EQ(L"%ProgramData%\\Db", stored.Units());
 
-  WriteSystemEnvironmentValue(L"VERSANT_DBID", L"1", REG_BINARY);
+  EXPECT_EQ(0, WriteSystemEnvironmentValue(L"VERSANT_DBID", L"1", REG_BINARY));
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), Stored(L"VERSANT_DBID").type);
 }
 
 TEST_F(SystemEnvironment, EmptyValueDeletesTheVariable) {
   SetMachineText(kEnvironmentKeyPath, L"VERSANT_DBID", L"4711");
   SetMachineText(kEnvironmentKeyPath, L"VERSANT_DB", L"D:\\Db");
-  EXPECT_TRUE(WriteSystemEnvironmentValue(L"VERSANT_DBID", L"", REG_SZ));
+  EXPECT_EQ(0, WriteSystemEnvironmentValue(L"VERSANT_DBID", L"", REG_SZ));
   EXPECT_FALSE(Stored(L"VERSANT_DBID").exists);
   EXPECT_TRUE(Stored(L"VERSANT_DB").exists);
-  EXPECT_FALSE(WriteSystemEnvironmentValue(L"VERSANT_DBID", L"", REG_SZ));  // nothing to delete
+  EXPECT_NE(0, WriteSystemEnvironmentValue(L"VERSANT_DBID", L"", REG_SZ));  // nothing to delete
   EXPECT_FALSE(Stored(L"VERSANT_DBID").exists);
 }
 
@@ -100,9 +100,9 @@ TEST_F(SystemEnvironment, MissingKeyIsCreatedOnlyForAValue) {
   ASSERT_EQ(0u, saved_.SubkeyCount()) << "the key is deleted and rebuilt from its values";
   DeleteMachineKey(kEnvironmentKeyPath);
   EXPECT_TRUE(ReadSystemEnvironmentValue(L"VERSANT_DB").IsEmpty());
-  EXPECT_FALSE(WriteSystemEnvironmentValue(L"VERSANT_DB", L"", REG_SZ));
+  EXPECT_NE(0, WriteSystemEnvironmentValue(L"VERSANT_DB", L"", REG_SZ));
   EXPECT_FALSE(MachineKeySnapshot(kEnvironmentKeyPath).KeyExisted());
-  EXPECT_TRUE(WriteSystemEnvironmentValue(L"VERSANT_DB", L"D:\\Db", REG_SZ));
+  EXPECT_EQ(0, WriteSystemEnvironmentValue(L"VERSANT_DB", L"D:\\Db", REG_SZ));
   RegistryValue stored = Stored(L"VERSANT_DB");
   EXPECT_EQ(10u, stored.data.size());
   EXPECT_EQ(L"D:\\Db", stored.Units());

@@ -19,18 +19,24 @@ enum class LaunchProfile {
 // token. An unqualified program name ("tar") is looked up like the system
 // does it, except that the updater's own folder is never searched: files
 // there came with the download, and this program runs elevated.
-// On success `child` takes over the process and thread handles; on failure
-// it is not touched. The child's exit code is never read.
-bool LaunchChild(const tmk_String& commandLine, LaunchProfile profile, vskr::ChildProcess& child);
+// On success (0) `child` takes over the process and thread handles; on
+// failure it is not touched and the system's error of the start is returned
+// (ERROR_FILE_NOT_FOUND for a name no searched folder holds). Either way the
+// run log tells it.
+[[nodiscard]] DWORD LaunchChild(const tmk_String& commandLine, LaunchProfile profile,
+                                vskr::ChildProcess& child);
 
 // Waits for a started child's process without a time-out, then closes its
-// process and thread handles. The exit code goes to the run log only.
-void WaitForChild(vskr::ChildProcess& child, const tmk_String& commandLine);
+// process and thread handles. Returns the child's exit code (also logged);
+// when the system can't tell it, logs that and returns the error.
+DWORD WaitForChild(vskr::ChildProcess& child, const tmk_String& commandLine);
 
 // LaunchChild, then, when the child started, waits for its process without a
-// time-out and closes its process and thread handles. Returns whether the
-// child started.
-bool RunAndWait(const tmk_String& commandLine, LaunchProfile profile);
+// time-out and closes its process and thread handles. Returns the error of
+// the start (0 when it started); `exitCode`, when given, receives the
+// child's exit code.
+[[nodiscard]] DWORD RunAndWait(const tmk_String& commandLine, LaunchProfile profile,
+                               DWORD* exitCode = nullptr);
 
 // True when a running process's image has the base name `imageName`
 // exactly: a file name with its extension, compared case-sensitively over

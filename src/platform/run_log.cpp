@@ -1,10 +1,10 @@
-#include "driver/run_log.h"
-
-#include <shlobj.h>
+#include "platform/run_log.h"
 
 #include <cwchar>
 #include <string>
-#include <vector>
+
+#include "platform/path_identity.h"
+#include "platform/system_text.h"
 
 namespace {
 
@@ -35,15 +35,11 @@ bool PrepareFolder(const tmk_String& folder) {
 // name or in any folder above it led elsewhere. (Some systems show a link to
 // a file as an ordinary file; the final path still tells.)
 bool IsFinalPath(HANDLE file, const tmk_String& path) {
-  std::vector<wchar_t> final(32768, 0);
-  DWORD length = GetFinalPathNameByHandleW(file, final.data(), 32767, FILE_NAME_NORMALIZED);
-  if (length == 0 || length >= 32767) return false;
-  std::vector<wchar_t> full(32768, 0);
-  DWORD fullLength = GetFullPathNameW(path.Text(), 32767, full.data(), nullptr);
-  if (fullLength == 0 || fullLength >= 32767) return false;
-  const wchar_t* opened = final.data();
-  if (std::wcsncmp(opened, L"\\\\?\\", 4) == 0) opened += 4;
-  return _wcsicmp(opened, full.data()) == 0;
+  std::wstring opened = FinalPathOfHandle(file);
+  std::wstring full = vskr::GrowingText([&path](wchar_t* buffer, DWORD units) {
+    return GetFullPathNameW(path.Text(), units, buffer, nullptr);
+  });
+  return !opened.empty() && !full.empty() && SamePath(opened, full);
 }
 
 // Opens the file itself, never what a link points to, and refuses links
@@ -86,12 +82,9 @@ std::string ToUtf8(const wchar_t* text) {
 }  // namespace
 
 tmk_String DefaultLogFolder() {
-  wchar_t folder[MAX_PATH] = {0};
+  std::wstring common = vskr::CommonDataFolder();
   tmk_String result;
-  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, folder)) &&
-      folder[0] != 0) {
-    result.Format(L"%s\\Quendris\\QIRO\\Logs", folder);
-  }
+  if (!common.empty()) result.Format(L"%s\\Quendris\\QIRO\\Logs", common.c_str());
   return result;
 }
 
@@ -131,8 +124,9 @@ void LogLine(const wchar_t* format, ...) {
   g_installedLog->Write(line.Text());
 }
 
-void LogFailure(const wchar_t* operation, const wchar_t* subject, DWORD error) {
-  if (!g_installedLog || !g_installedLog->IsOpen()) return;
+namespace {
+
+std::wstring SystemMessage(DWORD error) {
   wchar_t* message = nullptr;
   DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -141,6 +135,34 @@ void LogFailure(const wchar_t* operation, const wchar_t* subject, DWORD error) {
   if (message) LocalFree(message);
   while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
     text.pop_back();
-  LogLine(L"%s failed for \"%s\": error %lu (%s)", operation, subject ? subject : L"", error,
-          text.empty() ? L"no system message" : text.c_str());
+  return text.empty() ? L"no system message" : text;
+}
+
+}  // namespace
+
+void LogFailureOf(DWORD error, const wchar_t* format, ...) {
+  if (!g_installedLog || !g_installedLog->IsOpen()) return;
+  tmk_String what;
+  va_list args;
+  va_start(args, format);
+  what.FormatV(format, args);
+  va_end(args);
+  LogLine(L"%s: error %lu (%s)", what.Text(), error, SystemMessage(error).c_str());
+}
+
+void LogFailure(const wchar_t* operation, const wchar_t* subject, DWORD error) {
+  LogFailureOf(error, L"%s failed for \"%s\"", operation, subject ? subject : L"");
+}
+
+void LogExitCode(DWORD code) {
+  LogLine(L"exit code %lu (%s)", code,
+          code == ERROR_SUCCESS ? L"success" : SystemMessage(code).c_str());
+}
+
+bool IsMissingError(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+void LogFailureUnlessMissing(const wchar_t* operation, const wchar_t* subject, DWORD error) {
+  if (!IsMissingError(error)) LogFailure(operation, subject, error);
 }

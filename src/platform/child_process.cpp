@@ -1,4 +1,4 @@
-#include "driver/child_process.h"
+#include "platform/child_process.h"
 
 #include <windows.h>
 
@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/path_identity.h"
-#include "driver/run_log.h"
+#include "platform/path_identity.h"
+#include "platform/run_log.h"
+#include "platform/system_text.h"
 
 namespace {
 
@@ -52,32 +53,11 @@ std::wstring FirstToken(const wchar_t* commandLine) {
   return std::wstring(p, end);
 }
 
-std::wstring CurrentFolder() {
-  std::vector<wchar_t> buffer(32768, 0);
-  DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
-  return length && length < buffer.size() ? std::wstring(buffer.data(), length) : std::wstring();
-}
-
-std::wstring SystemFolder() {
-  wchar_t buffer[MAX_PATH + 1] = {0};
-  UINT length = GetSystemDirectoryW(buffer, MAX_PATH + 1);
-  return length && length <= MAX_PATH ? std::wstring(buffer, length) : std::wstring();
-}
-
-std::wstring WindowsFolder() {
-  wchar_t buffer[MAX_PATH + 1] = {0};
-  UINT length = GetWindowsDirectoryW(buffer, MAX_PATH + 1);
-  return length && length <= MAX_PATH ? std::wstring(buffer, length) : std::wstring();
-}
-
 std::vector<std::wstring> PathVariableFolders() {
   std::vector<std::wstring> folders;
-  DWORD size = GetEnvironmentVariableW(L"PATH", nullptr, 0);
-  if (size == 0) return folders;
-  std::vector<wchar_t> buffer(size + 1, 0);
-  DWORD length = GetEnvironmentVariableW(L"PATH", buffer.data(), size + 1);
-  if (length == 0 || length > size) return folders;
-  std::wstring text(buffer.data(), length);
+  std::wstring text = vskr::GrowingText([](wchar_t* buffer, DWORD units) {
+    return GetEnvironmentVariableW(L"PATH", buffer, units);
+  });
   size_t start = 0;
   while (start <= text.size()) {
     size_t end = text.find(L';', start);
@@ -102,9 +82,9 @@ std::vector<std::wstring> ProgramSearchFolders() {
     if (!ownFolder.empty() && SamePath(comparable, ownFolder)) return;
     folders.push_back(comparable);
   };
-  add(CurrentFolder());
-  add(SystemFolder());
-  std::wstring windows = WindowsFolder();
+  add(vskr::CurrentFolder());
+  add(vskr::SystemFolder());
+  std::wstring windows = vskr::WindowsFolder();
   if (!windows.empty()) add(windows + L"\\System");
   add(windows);
   for (const std::wstring& folder : PathVariableFolders()) add(folder);
@@ -133,12 +113,12 @@ ProgramLookup FindChildProgram(const tmk_String& commandLine, tmk_String& progra
   return ProgramLookup::NotFound;
 }
 
-bool LaunchChild(const tmk_String& commandLine, LaunchProfile profile, vskr::ChildProcess& child) {
+DWORD LaunchChild(const tmk_String& commandLine, LaunchProfile profile, vskr::ChildProcess& child) {
   tmk_String program;
   ProgramLookup lookup = FindChildProgram(commandLine, program);
   if (lookup == ProgramLookup::NotFound) {
     LogLine(L"program not found: %s", commandLine.Text());
-    return false;
+    return ERROR_FILE_NOT_FOUND;
   }
 
   PROCESS_INFORMATION info;
@@ -152,39 +132,49 @@ bool LaunchChild(const tmk_String& commandLine, LaunchProfile profile, vskr::Chi
                                 buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                 &startup, &info);
   if (!started) {
-    LogFailure(L"starting a program", commandLine.Text(), GetLastError());
-    return false;
+    DWORD error = GetLastError();
+    LogFailure(L"starting a program", commandLine.Text(), error);
+    return error;
   }
   child.Adopt(info);
-  wchar_t folder[MAX_PATH * 2] = {0};
-  GetCurrentDirectoryW(MAX_PATH * 2, folder);
-  LogLine(L"program started: %s (current folder \"%s\")", commandLine.Text(), folder);
-  return true;
+  LogLine(L"program started: %s (current folder \"%s\")", commandLine.Text(),
+          vskr::CurrentFolder().c_str());
+  return ERROR_SUCCESS;
 }
 
-void WaitForChild(vskr::ChildProcess& child, const tmk_String& commandLine) {
-  WaitForSingleObject(child.Process.Get(), INFINITE);
+DWORD WaitForChild(vskr::ChildProcess& child, const tmk_String& commandLine) {
   DWORD exitCode = 0;
-  // Read for the run log alone; nothing depends on it.
-  if (GetExitCodeProcess(child.Process.Get(), &exitCode)) {
+  if (WaitForSingleObject(child.Process.Get(), INFINITE) == WAIT_FAILED) {
+    exitCode = GetLastError();
+    LogFailure(L"waiting for a program", commandLine.Text(), exitCode);
+  } else if (GetExitCodeProcess(child.Process.Get(), &exitCode)) {
     LogLine(L"program ended with exit code %lu: %s", exitCode, commandLine.Text());
+  } else {
+    exitCode = GetLastError();
+    LogFailure(L"reading the exit code of a program", commandLine.Text(), exitCode);
   }
   child.Process.Reset();
   child.Thread.Reset();
+  return exitCode;
 }
 
-bool RunAndWait(const tmk_String& commandLine, LaunchProfile profile) {
+DWORD RunAndWait(const tmk_String& commandLine, LaunchProfile profile, DWORD* exitCode) {
   vskr::ChildProcess child;
-  if (!LaunchChild(commandLine, profile, child)) return false;
-  WaitForChild(child, commandLine);
-  return true;
+  DWORD error = LaunchChild(commandLine, profile, child);
+  if (error != ERROR_SUCCESS) return error;
+  DWORD code = WaitForChild(child, commandLine);
+  if (exitCode) *exitCode = code;
+  return ERROR_SUCCESS;
 }
 
 bool IsProcessRunning(const tmk_String& imageName) {
   // A snapshot names every process, also 64-bit ones, which a 32-bit
   // program can't read the module list of.
   vskr::UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return false;
+  if (!snapshot) {
+    LogFailure(L"reading the process list", imageName.Text(), GetLastError());
+    return false;
+  }
   PROCESSENTRY32W entry;
   ZeroMemory(&entry, sizeof entry);
   entry.dwSize = sizeof entry;

@@ -1,21 +1,16 @@
-#include "settings/registry_value.h"
+#include "platform/registry_value.h"
 
 #include <cwchar>
 #include <vector>
 
-const wchar_t kProductKey[] = L"SOFTWARE\\Quendris\\VESKARO";
-
-bool OpenMachineKey(const wchar_t* subKey, REGSAM access, vskr::UniqueHkey& key) {
+LONG OpenMachineKey(const wchar_t* subKey, REGSAM access, vskr::UniqueHkey& key) {
   HKEY opened = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, access | KEY_WOW64_64KEY, &opened) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  key.Reset(opened);
-  return true;
+  LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, access | KEY_WOW64_64KEY, &opened);
+  if (status == ERROR_SUCCESS) key.Reset(opened);
+  return status;
 }
 
-bool QueryRegistryText(HKEY key, const wchar_t* name, DWORD capacityBytes, tmk_String& text,
+LONG QueryRegistryText(HKEY key, const wchar_t* name, DWORD capacityBytes, tmk_String& text,
                        DWORD* type) {
   // Two spare zero units behind the capacity, so that a value that fills the
   // buffer exactly still ends in a terminator.
@@ -24,12 +19,13 @@ bool QueryRegistryText(HKEY key, const wchar_t* name, DWORD capacityBytes, tmk_S
   DWORD valueType = REG_NONE;
   LONG status = RegQueryValueExW(key, name, nullptr, &valueType,
                                  reinterpret_cast<BYTE*>(buffer.data()), &size);
-  if (status != ERROR_SUCCESS || size > capacityBytes) return false;
+  if (status != ERROR_SUCCESS) return status;
+  if (size > capacityBytes) return ERROR_MORE_DATA;
   size_t units = size / sizeof(wchar_t);
   buffer[units] = 0;  // cut at the data's end; an inner zero cuts earlier
   text.Assign(buffer.data());
   if (type) *type = valueType;
-  return true;
+  return ERROR_SUCCESS;
 }
 
 LONG SetRegistryText(HKEY key, const wchar_t* name, const tmk_String& text, DWORD type) {

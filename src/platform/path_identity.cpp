@@ -1,10 +1,11 @@
-#include "driver/path_identity.h"
+#include "platform/path_identity.h"
 
 #include <windows.h>
 
 #include <cwchar>
 #include <vector>
 
+#include "platform/system_text.h"
 #include "platform/unique_handle.h"
 
 namespace {
@@ -24,20 +25,6 @@ std::wstring WithoutLongPathPrefix(const std::wstring& path) {
   return path;
 }
 
-// Calls a "fill this buffer" function of the system until the buffer is
-// large enough; empty on failure.
-template <typename Fill>
-std::wstring GrowingCall(Fill fill) {
-  std::vector<wchar_t> buffer(MAX_PATH + 1, 0);
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    DWORD length = fill(buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return std::wstring();
-    if (length < buffer.size()) return std::wstring(buffer.data(), length);
-    buffer.assign(length + 1, 0);
-  }
-  return std::wstring();
-}
-
 }  // namespace
 
 bool IsAbsolutePath(const std::wstring& path) {
@@ -48,11 +35,11 @@ bool IsAbsolutePath(const std::wstring& path) {
 
 std::wstring ComparablePath(const std::wstring& path) {
   if (!IsAbsolutePath(path)) return std::wstring();
-  std::wstring full = GrowingCall([&path](wchar_t* buffer, DWORD size) {
+  std::wstring full = vskr::GrowingText([&path](wchar_t* buffer, DWORD size) {
     return GetFullPathNameW(path.c_str(), size, buffer, nullptr);
   });
   if (full.empty()) return std::wstring();
-  std::wstring longForm = GrowingCall([&full](wchar_t* buffer, DWORD size) {
+  std::wstring longForm = vskr::GrowingText([&full](wchar_t* buffer, DWORD size) {
     return GetLongPathNameW(full.c_str(), buffer, size);
   });
   if (!longForm.empty()) full = longForm;  // a missing path keeps its given names
@@ -65,7 +52,7 @@ std::wstring ComparablePath(const std::wstring& path) {
 }
 
 std::wstring FinalPathOfHandle(HANDLE handle) {
-  std::wstring final = GrowingCall([handle](wchar_t* buffer, DWORD size) {
+  std::wstring final = vskr::GrowingText([handle](wchar_t* buffer, DWORD size) {
     return GetFinalPathNameByHandleW(handle, buffer, size, FILE_NAME_NORMALIZED);
   });
   final = WithoutLongPathPrefix(final);
@@ -120,10 +107,7 @@ bool IsRootFolder(const std::wstring& comparablePath) {
 }
 
 std::wstring OwnProgramFolder() {
-  std::vector<wchar_t> buffer(32768, 0);  // the longest path the system has
-  DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-  if (length == 0 || length >= buffer.size()) return std::wstring();
-  std::wstring path(buffer.data(), length);
+  std::wstring path = vskr::OwnModulePath();
   size_t slash = path.find_last_of(L'\\');
   if (slash == std::wstring::npos) return std::wstring();
   return ComparablePath(path.substr(0, slash));

@@ -53,5 +53,17 @@ class ScopedRunLog {
 // Appends one formatted line to the installed log (printf-style, %s takes
 // wide text).
 void LogLine(const wchar_t* format, ...);
-// Appends "<operation> failed for <subject>: error <code> (<system message>)".
+// Appends "<operation> failed for "<subject>": error <code> (<system
+// message>)".
 void LogFailure(const wchar_t* operation, const wchar_t* subject, DWORD error);
+// The same for a failure with several inputs: the formatted text (the
+// operation and every input) followed by ": error <code> (<system message>)".
+void LogFailureOf(DWORD error, const wchar_t* format, ...);
+// LogFailure, except for the codes that say the subject is not there
+// (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND): for what may be absent.
+void LogFailureUnlessMissing(const wchar_t* operation, const wchar_t* subject, DWORD error);
+// Appends "exit code <code> (<its meaning>)": the system's message for a
+// system error code, or what the updater means by it.
+void LogExitCode(DWORD code);
+// True for the codes that say a file, folder, key or value is not there.
+bool IsMissingError(DWORD error);

@@ -1,0 +1,65 @@
+#include "platform/system_text.h"
+
+#include <shlobj.h>
+
+#include "platform/run_log.h"
+
+namespace vskr {
+
+std::wstring OwnModulePath() {
+  return GrowingText([](wchar_t* buffer, DWORD units) {
+    return GetModuleFileNameW(nullptr, buffer, units);
+  });
+}
+
+std::wstring CurrentFolder() {
+  return GrowingText([](wchar_t* buffer, DWORD units) {
+    return GetCurrentDirectoryW(units, buffer);
+  });
+}
+
+std::wstring ExpandedText(const wchar_t* text) {
+  // The count ExpandEnvironmentStringsW returns includes the terminator.
+  std::wstring expanded = GrowingText([text](wchar_t* buffer, DWORD units) -> DWORD {
+    DWORD needed = ExpandEnvironmentStringsW(text, buffer, units);
+    if (needed == 0 || needed > units) return needed;
+    return needed - 1;
+  });
+  return expanded;
+}
+
+std::wstring SystemFolder() {
+  return GrowingText([](wchar_t* buffer, DWORD units) -> DWORD {
+    return GetSystemDirectoryW(buffer, units);
+  });
+}
+
+std::wstring WindowsFolder() {
+  return GrowingText([](wchar_t* buffer, DWORD units) -> DWORD {
+    return GetWindowsDirectoryW(buffer, units);
+  });
+}
+
+std::wstring CommonDataFolder() {
+  wchar_t folder[MAX_PATH] = {0};
+  // The folder's current path, not its default one; no user token.
+  HRESULT status = SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT,
+                                    folder);
+  if (FAILED(status) || folder[0] == 0) return std::wstring();
+  return folder;
+}
+
+ScopedCurrentFolder::ScopedCurrentFolder(const wchar_t* folder) : earlier_(CurrentFolder()) {
+  if (!SetCurrentDirectoryW(folder)) {
+    error_ = GetLastError();
+    LogFailure(L"making the current folder", folder, error_);
+  }
+}
+
+ScopedCurrentFolder::~ScopedCurrentFolder() {
+  if (error_ != 0 || earlier_.empty()) return;
+  if (!SetCurrentDirectoryW(earlier_.c_str()))
+    LogFailure(L"making the current folder again", earlier_.c_str(), GetLastError());
+}
+
+}  // namespace vskr

@@ -1,0 +1,68 @@
+// Text that the system hands out through "fill this buffer" calls, read in
+// full whatever its length, and the folders every step asks for.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace vskr {
+
+// Calls `fill(buffer, units)` with a buffer that grows until the text fits.
+// `fill` answers as the system's calls do: the length written (without the
+// terminator) when it fitted, the size needed or the size given when it did
+// not, 0 on failure. Empty when the call fails; the error is then the
+// thread's last error.
+template <typename Fill>
+std::wstring GrowingText(Fill fill) {
+  std::vector<wchar_t> buffer(MAX_PATH + 1, 0);
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    DWORD units = static_cast<DWORD>(buffer.size());
+    DWORD length = fill(buffer.data(), units);
+    if (length == 0) return std::wstring();
+    if (length < units) return std::wstring(buffer.data(), length);
+    // Too small: some calls tell the size they need, others only fill what
+    // they were given (GetModuleFileNameW).
+    size_t next = length > units ? static_cast<size_t>(length) + 1 : buffer.size() * 2;
+    buffer.assign(next, 0);
+  }
+  SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return std::wstring();
+}
+
+// The full path of the running program; empty when the system can't tell.
+std::wstring OwnModulePath();
+
+// The process's current folder; empty when the system can't tell.
+std::wstring CurrentFolder();
+
+// `text` with its %variables% expanded; empty on failure.
+std::wstring ExpandedText(const wchar_t* text);
+
+// The system folder and the Windows folder; empty when unknown.
+std::wstring SystemFolder();
+std::wstring WindowsFolder();
+
+// The common application data folder ("C:\ProgramData") as the shell
+// reports its current path, without a user token; empty when the shell
+// can't report it. The settings file and the run log live below it.
+std::wstring CommonDataFolder();
+
+// Makes `folder` the current folder while it lives and the earlier one
+// current again afterwards. Error() is the system's code of the change (0:
+// changed); a failed change leaves the current folder as it was.
+class ScopedCurrentFolder {
+ public:
+  explicit ScopedCurrentFolder(const wchar_t* folder);
+  ~ScopedCurrentFolder();
+  ScopedCurrentFolder(const ScopedCurrentFolder&) = delete;
+  ScopedCurrentFolder& operator=(const ScopedCurrentFolder&) = delete;
+  DWORD Error() const { return error_; }
+
+ private:
+  std::wstring earlier_;
+  DWORD error_ = 0;
+};
+
+}  // namespace vskr
