@@ -11,61 +11,52 @@
 
 class UpdateContext {
  public:
-  // Starts with sixteen empty strings and sets the three language flags from
-  // the product key (a value reading "1", ignoring case). A missing key or
-  // value leaves the flags at 0; nothing is reported.
+  // Starts with sixteen empty strings and sets the three language flags from the product key (a
+  // value reading "1", ignoring case). A missing key or value leaves the flags at 0; nothing is
+  // reported.
   UpdateContext();
-  // Destroys the strings, Language first, RootPath last (reverse order of
-  // declaration).
+  // Destroys the strings, Language first, RootPath last (reverse order of declaration).
   ~UpdateContext() = default;
 
   UpdateContext(const UpdateContext&) = delete;
   UpdateContext& operator=(const UpdateContext&) = delete;
 
-  // settings/product_registry.cpp: fills RootPath to LinkedCadRegkey from
-  // the product key. A value that is
-  // missing or larger than 10000 bytes leaves its field as it was; a value
-  // that exists with an empty text empties its field. Returns 0.
+  // settings/product_registry.cpp: fills RootPath to LinkedCadRegkey from the product key. A value
+  // that is missing or larger than 10000 bytes leaves its field as it was; a value that exists with
+  // an empty text empties its field. Returns 0.
   int ReadProductSettings();
 
-  // workstation/workstation_settings.cpp: reconciles the settings file with
-  // the registry, verifies the program
-  // folder and completes the CAD launch arguments. 0: the update may go on;
-  // 1: the program folder was not verified (the user has seen a message).
+  // workstation/workstation_settings.cpp: reconciles the settings file with the registry, verifies
+  // the program folder and completes the CAD launch arguments. 0: the update may go on; 1: the
+  // program folder was not verified (the user has seen a message).
   int WriteWorkstationSettings();
 
-  // preserve/prepare_update.cpp: loads the settings, writes the workstation
-  // settings, stops the index
-  // service and saves what the installer may overwrite. 0: go ahead;
-  // 1: the run must end (WriteWorkstationSettings failed).
+  // preserve/prepare_update.cpp: loads the settings, writes the workstation settings, stops the
+  // index service and saves what the installer may overwrite. 0: go ahead; 1: the run must end
+  // (WriteWorkstationSettings failed).
   int PrepareUpdate();
-  // preserve/prepare_update.cpp: starts the index service stop when the index engine is installed; does
-  // not wait for it.
+  // preserve/prepare_update.cpp: starts the index service stop when the index engine is installed;
+  // does not wait for it.
   void StopIndexEngine();
 
-  // preserve/database_identity.cpp: saves the three database variables
-  // with their types (SaveDatabaseIdentity); registers the event component
-  // again, then writes back the saved variables that the installer changed
-  // (RestoreDatabaseIdentity).
-  // RestoreDatabaseIdentity returns the error of the tool's start (0 when
-  // it started).
+  // preserve/database_identity.cpp: saves the three database variables with their types
+  // (SaveDatabaseIdentity); registers the event component again, then writes back the saved
+  // variables that the installer changed (RestoreDatabaseIdentity). RestoreDatabaseIdentity returns
+  // the error of the tool's start (0 when it started).
   void SaveDatabaseIdentity();
   unsigned long RestoreDatabaseIdentity();
-  // preserve/restore_after_update.cpp: writes the language into the product
-  // key and copies the backup copies
-  // back over the installer's files. Returns the error of the first
-  // copy-back that failed (0 when none did; a missing backup copy is none).
+  // preserve/restore_after_update.cpp: writes the language into the product key and copies the
+  // backup copies back over the installer's files. Returns the error of the first copy-back that
+  // failed (0 when none did; a missing backup copy is none).
   unsigned long RestoreAfterUpdate();
 
-  // package/install_package.cpp: refreshes the installation's folders from
-  // the package next to the updater, row by row of the package map.
-  // Returns ERROR_FILE_NOT_FOUND when there is no package folder, else the
-  // error of the first copy that stopped a row (0 when none did).
+  // package/install_package.cpp: refreshes the installation's folders from the package next to the
+  // updater, row by row of the package map. Returns ERROR_FILE_NOT_FOUND when there is no package
+  // folder, else the error of the first copy that stopped a row (0 when none did).
   unsigned long InstallPackage(tmk_String updaterFolder);
-  // package/refresh_folder_tree.cpp: copies each source file over the
-  // destination's file of the same
-  // relative path when that file exists. True when the walk finished, false
-  // when a copy failed (the walk stopped there).
+  // package/refresh_folder_tree.cpp: copies each source file over the destination's file of the
+  // same relative path when that file exists. True when the walk finished, false when a copy failed
+  // (the walk stopped there).
   bool RefreshFolderTree(tmk_String source, tmk_String destination);
 
   tmk_String RootPath;
@@ -85,8 +76,8 @@ class UpdateContext {
   tmk_String SavedVersantDbidNode;
   tmk_String Language;
 
-  // The registry types of the three saved variables (REG_SZ or
-  // REG_EXPAND_SZ), so that a restored variable keeps its type.
+  // The registry types of the three saved variables (REG_SZ or REG_EXPAND_SZ), so that a restored
+  // variable keeps its type.
   unsigned long SavedVersantDbidType = 0;
   unsigned long SavedVersantDbType = 0;
   unsigned long SavedVersantDbidNodeType = 0;
