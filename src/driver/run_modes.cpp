@@ -10,6 +10,7 @@
 #include "driver/installer_discovery.h"
 #include "platform/message_box.h"
 #include "platform/run_log.h"
+#include "platform/single_run.h"
 #include "platform/system_text.h"
 #include "platform/unique_handle.h"
 #include "settings/update_context.h"
@@ -150,7 +151,13 @@ DWORD RunUpdater(const wchar_t* commandLineText) {
   bool packageMode = IsPackageMode(commandLine);
   LogRunStart(ownPath, commandLine, packageMode);
   DWORD exitCode = ERROR_SUCCESS;
-  {
+  MachineRunLock oneRunAtATime;
+  if (!oneRunAtATime.Held()) {
+    exitCode = oneRunAtATime.Refusal();
+    LogLine(exitCode == ERROR_INSTALL_ALREADY_RUNNING
+                ? L"another run of the updater is active on this machine: this run changes nothing"
+                : L"whether another run is active can't be told: this run changes nothing");
+  } else {
     UpdateContext context;
     tmk_String updaterFolder = FolderOf(ownPath);
     exitCode = packageMode ? RunPackageMode(context, updaterFolder)

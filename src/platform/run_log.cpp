@@ -43,17 +43,20 @@ bool IsFinalPath(HANDLE file, const tmk_String& path) {
 }
 
 // Opens the file itself, never what a link points to, and refuses links
-// and files with further hard links.
+// and files with further hard links. Other writers are let in: a second run
+// that is refused logs its refusal while the first still writes, and every
+// line is appended at the end whoever wrote last.
 vskr::UniqueFileHandle OpenWithoutFollowing(const tmk_String& path) {
   const DWORD access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+  const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
   const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
   vskr::UniqueFileHandle file(
-      CreateFileW(path.Text(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
+      CreateFileW(path.Text(), access, sharing, nullptr, OPEN_EXISTING, flags, nullptr));
   if (!file && GetLastError() == ERROR_FILE_NOT_FOUND) {
     // CREATE_NEW fails on a name that exists in any form, a dangling link
     // included, so no file is ever created where a link points.
     file.Reset(
-        CreateFileW(path.Text(), access, FILE_SHARE_READ, nullptr, CREATE_NEW, flags, nullptr));
+        CreateFileW(path.Text(), access, sharing, nullptr, CREATE_NEW, flags, nullptr));
   }
   if (!file) return file;
   BY_HANDLE_FILE_INFORMATION info{};
@@ -96,9 +99,19 @@ RunLog::RunLog(const tmk_String& logFolder) {
   if (FileSize(file_.Get()) > kLogRotateBytes) {
     file_.Reset();
     tmk_String old = Concatenate(logFolder, L"\\vskr_updater.old.log");
-    // Replacing a planted link replaces the link itself, not its target.
-    if (!MoveFileExW(path.Text(), old.Text(), MOVEFILE_REPLACE_EXISTING)) return;
+    // Replacing a planted link replaces the link itself, not its target. A
+    // rotation that fails (another run has the log open) leaves the log
+    // growing for this run; it is rotated by a later one.
+    DWORD moveError = MoveFileExW(path.Text(), old.Text(), MOVEFILE_REPLACE_EXISTING)
+                          ? ERROR_SUCCESS
+                          : GetLastError();
     file_ = OpenWithoutFollowing(path);
+    if (moveError != ERROR_SUCCESS) {
+      tmk_String line;
+      line.Format(L"the log could not become \"%s\" (error %lu): it goes on growing", old.Text(),
+                  moveError);
+      Write(line.Text());
+    }
   }
 }
 
