@@ -1,5 +1,8 @@
 #include "settings/settings_file.h"
 
+#include <cwchar>
+#include <vector>
+
 #include "platform/run_log.h"
 #include "platform/system_text.h"
 
@@ -31,9 +34,33 @@ DWORD ReadSettingsText(const tmk_String& file, const wchar_t* section, const wch
   return units;
 }
 
+bool IsUnreadableSettingsFile(const tmk_String& file) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (file.IsEmpty() || !GetFileAttributesExW(file.Text(), GetFileExInfoStandard, &data))
+    return false;
+  if (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0) return false;
+  // The names of all sections, each ending in a zero, the list in two.
+  std::vector<wchar_t> names(64 * 1024, 0);
+  DWORD units = GetPrivateProfileSectionNamesW(names.data(), static_cast<DWORD>(names.size()),
+                                               file.Text());
+  for (const wchar_t* name = names.data(); name < names.data() + units && *name;
+       name += std::wcslen(name) + 1) {
+    if (_wcsicmp(name, kSettingsSection) == 0) return false;
+  }
+  return true;
+}
+
 DWORD WriteSettingsText(const tmk_String& file, const wchar_t* section, const wchar_t* key,
                         const tmk_String& text) {
   if (file.IsEmpty()) return ERROR_SUCCESS;
+  // The system would write the file anew from what it could read: nothing.
+  if (IsUnreadableSettingsFile(file)) {
+    LogLine(L"settings key [%s] %s not written: \"%s\" is not empty, but its section [%s] can't "
+            L"be read (an encoding the system does not read, such as UTF-16 without a byte-order "
+            L"mark); writing would lose its content",
+            section, key, file.Text(), kSettingsSection);
+    return ERROR_INVALID_DATA;
+  }
   tmk_String old;
   ReadSettingsText(file, section, key, old);
   if (!WritePrivateProfileStringW(section, key, text.Text(), file.Text())) {

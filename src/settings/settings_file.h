@@ -35,8 +35,14 @@ tmk_String SettingsFileLocation();
 DWORD ReadSettingsText(const tmk_String& file, const wchar_t* section, const wchar_t* key,
                        tmk_String& value);
 
+// True when `file` exists and is not empty, yet the system reads no section
+// [TMK-QIRO] from it (UTF-16 without a byte-order mark reads as nothing).
+bool IsUnreadableSettingsFile(const tmk_String& file);
+
 // Writes `text` as `key` of `section`, creating the file, section and key as
-// needed (when the folder exists). Does nothing for an empty `file`.
+// needed (when the folder exists). Does nothing for an empty `file`, and
+// writes nothing into an unreadable file (IsUnreadableSettingsFile: the
+// system would write it anew without its content; ERROR_INVALID_DATA).
 // Returns the system's error of the write (0 when written or nothing to
 // do); the run log tells it.
 DWORD WriteSettingsText(const tmk_String& file, const wchar_t* section, const wchar_t* key,
