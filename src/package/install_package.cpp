@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "platform/path_identity.h"
 #include "platform/run_log.h"
 #include "package/package_map.h"
 #include "settings/update_context.h"
@@ -33,46 +34,58 @@ DWORD UpdateContext::InstallPackage(tmk_String updaterFolder) {
     return ERROR_FILE_NOT_FOUND;
   }
 
-  // The installation's folders, read anew in this order. A missing value
-  // gives an empty folder, and the destinations built on it then start with
-  // their first piece (a folder at the root of the current drive).
-  tmk_String dataFolder = ReadProductValue(L"DATA_PATH");
-  dataFolder.Append(L"\\Data");
-  tmk_String rootFolder = ReadProductValue(L"ROOTPATH");
-  tmk_String workFolder = ReadProductValue(L"WORK_PATH");
-  workFolder.Append(L"\\Work");
+  // The installation's folders, read anew in this order. A row whose
+  // folder is empty (a missing or unreadable value) or not an absolute path
+  // is skipped: its destination would lie at the root of the current drive
+  // or under the current folder, where no installation is.
+  tmk_String dataValue = ReadProductValue(L"DATA_PATH");
+  tmk_String rootValue = ReadProductValue(L"ROOTPATH");
+  tmk_String workValue = ReadProductValue(L"WORK_PATH");
+  tmk_String dataFolder = Concatenate(dataValue, L"\\Data");
+  tmk_String workFolder = Concatenate(workValue, L"\\Work");
 
   struct Row {
     const wchar_t* source;          // below the package root
+    const wchar_t* valueName;       // the registry value the destination stands on
+    const tmk_String* value;        // its text
     const tmk_String* destination;  // the installation folder of the row
     const wchar_t* piece;           // appended to it (null: nothing)
   };
   const Row rows[] = {
-      {SystemFolderSource(ExecutablePath), &ExecutablePath, nullptr},
-      {L"\\Veskaro\\App", &rootFolder, L"\\App"},
-      {L"\\Veskaro\\app_acad_common", &rootFolder, L"\\App"},
-      {L"\\Veskaro\\Init", &rootFolder, L"\\Init"},
-      {L"\\Veskaro\\Tools", &rootFolder, L"\\Tools"},
-      {L"\\Veskaro\\SystemDefault", &rootFolder, L"\\SystemDefault"},
-      {L"\\Veskaro\\catalog", &workFolder, L"\\catalog"},
-      {L"\\Veskaro\\library", &workFolder, L"\\library"},
-      {L"\\Veskaro\\Config", &dataFolder, L"\\Config"},
-      {L"\\Veskaro\\Default", &dataFolder, L"\\Default"},
-      {L"\\Veskaro\\Template", &dataFolder, L"\\Template"},
-      {L"\\Veskaro\\Reports", &dataFolder, L"\\Reports"},
-      {L"\\Veskaro\\LocalCfg", &dataFolder, L"\\LocalCfg"},
+      {SystemFolderSource(ExecutablePath), L"EXECUTABLEPATH", &ExecutablePath, &ExecutablePath,
+       nullptr},
+      {L"\\Veskaro\\App", L"ROOTPATH", &rootValue, &rootValue, L"\\App"},
+      {L"\\Veskaro\\app_acad_common", L"ROOTPATH", &rootValue, &rootValue, L"\\App"},
+      {L"\\Veskaro\\Init", L"ROOTPATH", &rootValue, &rootValue, L"\\Init"},
+      {L"\\Veskaro\\Tools", L"ROOTPATH", &rootValue, &rootValue, L"\\Tools"},
+      {L"\\Veskaro\\SystemDefault", L"ROOTPATH", &rootValue, &rootValue, L"\\SystemDefault"},
+      {L"\\Veskaro\\catalog", L"WORK_PATH", &workValue, &workFolder, L"\\catalog"},
+      {L"\\Veskaro\\library", L"WORK_PATH", &workValue, &workFolder, L"\\library"},
+      {L"\\Veskaro\\Config", L"DATA_PATH", &dataValue, &dataFolder, L"\\Config"},
+      {L"\\Veskaro\\Default", L"DATA_PATH", &dataValue, &dataFolder, L"\\Default"},
+      {L"\\Veskaro\\Template", L"DATA_PATH", &dataValue, &dataFolder, L"\\Template"},
+      {L"\\Veskaro\\Reports", L"DATA_PATH", &dataValue, &dataFolder, L"\\Reports"},
+      {L"\\Veskaro\\LocalCfg", L"DATA_PATH", &dataValue, &dataFolder, L"\\LocalCfg"},
   };
   int number = 0;
   DWORD first = ERROR_SUCCESS;
   for (const Row& row : rows) {
     tmk_String source = Concatenate(packageRoot, row.source);
     tmk_String destination = Concatenate(*row.destination, row.piece);
+    ++number;
+    if (!IsAbsolutePath(row.value->Text())) {
+      LogLine(L"package row %d skipped: the registry value %s (\"%s\") is empty or not an "
+              L"absolute path, so \"%s\" would lie outside the installation",
+              number, row.valueName, row.value->Text(), destination.Text());
+      if (first == ERROR_SUCCESS) first = ERROR_BAD_PATHNAME;
+      continue;
+    }
     unsigned long replaced = 0;
     // A failed copy ends only the walk of its own row; the first one is the
     // run's outcome.
     DWORD error = RefreshFolderTreeCounted(source, destination, replaced);
     if (first == ERROR_SUCCESS) first = error;
-    LogLine(L"package row %d: \"%s\" -> \"%s\": %lu files replaced%s", ++number, source.Text(),
+    LogLine(L"package row %d: \"%s\" -> \"%s\": %lu files replaced%s", number, source.Text(),
             destination.Text(), replaced,
             error == ERROR_SUCCESS ? L"" : L", stopped at a failed copy");
   }

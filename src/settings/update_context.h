@@ -51,8 +51,9 @@ class UpdateContext {
   unsigned long RestoreAfterUpdate();
 
   // package/install_package.cpp: refreshes the installation's folders from the package next to the
-  // updater, row by row of the package map. Returns ERROR_FILE_NOT_FOUND when there is no package
-  // folder, else the error of the first copy that stopped a row (0 when none did).
+  // updater, row by row of the package map; a row whose registry value is empty or not an absolute
+  // path is skipped. Returns ERROR_FILE_NOT_FOUND when there is no package folder, else the first
+  // of ERROR_BAD_PATHNAME for a skipped row and the error of a copy that stopped a row (0: none).
   unsigned long InstallPackage(tmk_String updaterFolder);
   // package/refresh_folder_tree.cpp: copies each source file over the destination's file of the
   // same relative path when that file exists. True when the walk finished, false when a copy failed

@@ -198,7 +198,7 @@ TEST_F(PackageMode, SwitchInsideAWordSelectsTheModeLowerCaseDoesNot) {
 }
 
 // Row 1 is refreshed from "Sys2020" or "Sys2021" by the program folder's
-// path; relative paths resolve in the updater's current folder.
+// path; a relative path is no installation folder: the row is skipped.
 TEST_F(PackageMode, ProgramFolderSourceFollowsThe2020Rule) {
   WriteText(Package(L"Sys2020\\prog.dll"), L"from Sys2020");
   WriteText(Package(L"Sys2021\\prog.dll"), L"from Sys2021");
@@ -210,9 +210,8 @@ TEST_F(PackageMode, ProgramFolderSourceFollowsThe2020Rule) {
   const Case cases[] = {
       {install_ + L"\\Sys2020", install_ + L"\\Sys2020", L"from Sys2020"},
       {install_ + L"\\Sys2021", install_ + L"\\Sys2021", L"from Sys2021"},
-      {L"2020\\Sys2020", currentFolder_ + L"\\2020\\Sys2020", L"from Sys2021"},  // at position 0
-      {L"S2020x", currentFolder_ + L"\\S2020x", L"from Sys2021"},                // 6 characters
-      {L"S2020xy", currentFolder_ + L"\\S2020xy", L"from Sys2020"},              // 7 characters
+      {L"2020\\Sys2020", currentFolder_ + L"\\2020\\Sys2020", L"old"},
+      {L"S2020xy", currentFolder_ + L"\\S2020xy", L"old"},
   };
   for (const Case& c : cases) {
     SetProductText(L"EXECUTABLEPATH", c.executablePath);
@@ -220,49 +219,6 @@ TEST_F(PackageMode, ProgramFolderSourceFollowsThe2020Rule) {
     RunPackageMode();
     EXPECT_EQ(c.expected, ReadText(c.folder + L"\\prog.dll")) << Narrow(c.executablePath);
   }
-}
-
-// Without ROOTPATH, WORK_PATH and DATA_PATH the destinations are folders at
-// the root of the current drive: "\App", "\Work\catalog", "\Data\Config"...
-class PackageModeWithoutFolders : public PackageMode {
- protected:
-  void SetUp() override {
-    PackageMode::SetUp();
-    RemoveRootFolders();
-  }
-  void TearDown() override {
-    RemoveRootFolders();
-    PackageMode::TearDown();
-  }
-  static void RemoveRootFolders() {
-    for (const wchar_t* folder :
-         {L"C:\\App", L"C:\\Init", L"C:\\Tools", L"C:\\SystemDefault", L"C:\\Work", L"C:\\Data"})
-      DeleteTreeNoFollow(folder);
-  }
-};
-
-TEST_F(PackageModeWithoutFolders, DestinationsStartAtTheRootOfTheCurrentDrive) {
-  SetProductText(L"EXECUTABLEPATH", install_ + L"\\Sys2021");
-  WriteText(Package(L"Sys2021\\prog.dll"), L"new");
-  WriteText(Installed(L"Sys2021\\prog.dll"), L"old");
-  const MapRow rows[] = {
-      {L"App", L"C:\\App"},          {L"Init", L"C:\\Init"},
-      {L"SystemDefault", L"C:\\SystemDefault"},
-      {L"catalog", L"C:\\Work\\catalog"}, {L"LocalCfg", L"C:\\Data\\LocalCfg"},
-  };
-  for (const MapRow& row : rows) {
-    WriteText(Package(std::wstring(row.source) + L"\\file.txt"), L"new");
-    WriteText(std::wstring(row.destination) + L"\\file.txt", L"old");
-  }
-  WriteText(Package(L"Tools\\file.txt"), L"new");  // no C:\Tools: nothing is created
-
-  RunPackageMode();
-
-  EXPECT_EQ(L"new", ReadText(Installed(L"Sys2021\\prog.dll")));
-  for (const MapRow& row : rows)
-    EXPECT_EQ(L"new", ReadText(std::wstring(row.destination) + L"\\file.txt"))
-        << Narrow(row.source);
-  EXPECT_FALSE(PathExists(L"C:\\Tools"));
 }
 
 // The package's App folder and the installation's each hold a link to
