@@ -2,14 +2,18 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <string>
 #include <vector>
 
-#include "platform/path_identity.h"
 #include "driver/protected_folders.h"
+#include "platform/captured_run.h"
+#include "platform/path_identity.h"
 #include "platform/run_log.h"
+#include "platform/system_text.h"
 #include "platform/unique_handle.h"
+#include "settings/update_context.h"
 
 namespace {
 
@@ -129,35 +133,201 @@ bool DeleteTree(const wchar_t* path) {
 
 namespace {
 
-// Deletes one of the update's files; the result is looked at for the run
-// log alone.
-void DeleteUpdateFile(const tmk_String& path) {
-  if (DeleteFileW(path.Text())) {
-    LogLine(L"removed: \"%s\"", path.Text());
-  } else if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND) {
-    LogFailure(L"removing a file of the update", path.Text(), GetLastError());
+const wchar_t kListArchiveCommand[] = L"tar -tf vskr_update.zip";
+
+// Decides which entries the clean-up may take: never an installation
+// folder (the product key's ROOTPATH, EXECUTABLEPATH, DATA_PATH, WORK_PATH)
+// nor a folder above one; and of what the archive holds, nothing inside an
+// installation folder unless the updater's folder lies inside that one
+// too. An updater started from the installation's root would otherwise take
+// the installation's own files for the archive's.
+class CleanupGuard {
+ public:
+  explicit CleanupGuard(const tmk_String& updaterFolder) {
+    AddForms(updater_, updaterFolder.Text());
+    for (const wchar_t* name : {L"ROOTPATH", L"EXECUTABLEPATH", L"DATA_PATH", L"WORK_PATH"})
+      AddForms(installation_, ReadProductValue(name).Text());
   }
+
+  // True when `path` may go; the run log tells a refusal.
+  bool MayRemove(const std::wstring& path, bool archiveEntry) const {
+    std::vector<std::wstring> forms;
+    AddForms(forms, path);
+    for (const std::wstring& form : forms) {
+      for (const std::wstring& folder : installation_) {
+        if (IsSameOrAbove(form, folder)) return Refuse(path, L"an installation folder or above one");
+        if (archiveEntry && IsSameOrAbove(folder, form) && !HoldsUpdaterFolderBelow(folder))
+          return Refuse(path, L"in an installation folder");
+      }
+    }
+    return true;
+  }
+
+ private:
+  // The path as given and as its links lead, in comparable form.
+  static void AddForms(std::vector<std::wstring>& forms, const std::wstring& path) {
+    std::wstring comparable = ComparablePath(path);
+    if (comparable.empty()) return;  // empty or relative: no folder
+    forms.push_back(comparable);
+    std::wstring final = FinalComparablePath(comparable);
+    if (!final.empty() && !SamePath(final, comparable)) forms.push_back(final);
+  }
+  bool HoldsUpdaterFolderBelow(const std::wstring& folder) const {
+    for (const std::wstring& updater : updater_) {
+      if (IsSameOrAbove(folder, updater) && !SamePath(folder, updater)) return true;
+    }
+    return false;
+  }
+  static bool Refuse(const std::wstring& path, const wchar_t* why) {
+    LogLine(L"not removed, it is %s: \"%s\"", why, path.c_str());
+    return false;
+  }
+
+  std::vector<std::wstring> updater_;
+  std::vector<std::wstring> installation_;
+};
+
+// Text from a tool: UTF-8 when it is valid UTF-8, else the ANSI code page.
+std::wstring ToolText(const std::string& bytes) {
+  if (bytes.empty()) return std::wstring();
+  for (UINT codePage : {static_cast<UINT>(CP_UTF8), static_cast<UINT>(CP_ACP)}) {
+    DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+    int n = MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()),
+                                nullptr, 0);
+    if (n <= 0) continue;
+    std::wstring text(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()), &text[0], n);
+    return text;
+  }
+  return std::wstring();
 }
 
-void DeleteUpdateTree(const tmk_String& path) {
-  if (GetFileAttributesW(path.Text()) == INVALID_FILE_ATTRIBUTES) return;
-  LogLine(DeleteTree(path.Text()) ? L"removed: \"%s\"" : L"removed in part: \"%s\"",
-          path.Text());
+// An archive entry as a path below the updater's folder; empty for one
+// that would lead elsewhere (absolute, with a drive or "..").
+std::wstring RelativeEntry(std::wstring entry) {
+  for (wchar_t& c : entry) {
+    if (c == L'/') c = L'\\';
+  }
+  while (entry.compare(0, 2, L".\\") == 0) entry.erase(0, 2);
+  while (!entry.empty() && entry.back() == L'\\') entry.pop_back();
+  if (entry.empty() || entry[0] == L'\\' || entry.find(L':') != std::wstring::npos)
+    return std::wstring();
+  std::wstring padded = L"\\" + entry + L"\\";
+  if (padded.find(L"\\..\\") != std::wstring::npos || padded.find(L"\\.\\") != std::wstring::npos)
+    return std::wstring();
+  return entry;
+}
+
+// What the data archive holds, listed by the same tar that unpacked it, in
+// the updater's folder; empty when it can't be listed (the log says so).
+std::vector<std::wstring> ArchiveEntries(const tmk_String& updaterFolder) {
+  std::vector<std::wstring> entries;
+  tmk_String archive = Concatenate(updaterFolder, L"\\vskr_update.zip");
+  DWORD attributes = GetFileAttributesW(archive.Text());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return entries;
+  std::string output;
+  DWORD exitCode = 0;
+  DWORD started = ERROR_SUCCESS;
+  {
+    vskr::ScopedCurrentFolder inUpdaterFolder(updaterFolder.Text());
+    started = RunAndCaptureOutput(tmk_String(kListArchiveCommand), output, exitCode);
+  }
+  if (started != ERROR_SUCCESS || exitCode != 0) {
+    LogLine(L"the data archive could not be listed: what it holds stays");
+    return entries;
+  }
+  std::wstring text = ToolText(output);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(L'\n', start);
+    if (end == std::wstring::npos) end = text.size();
+    std::wstring line = text.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == L'\r') line.pop_back();
+    std::wstring entry = RelativeEntry(line);
+    if (!entry.empty()) {
+      entries.push_back(entry);
+    } else if (!line.empty()) {
+      LogLine(L"archive entry outside the updater's folder left alone: \"%s\"", line.c_str());
+    }
+  }
+  return entries;
+}
+
+bool IsPlainFolder(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Removes one file (or link) of the update; the result is looked at for the
+// run log alone.
+void RemoveUpdateFile(const std::wstring& path, const CleanupGuard& guard, bool archiveEntry) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || IsPlainFolder(attributes)) return;
+  if (SamePath(ComparablePath(path), ComparablePath(vskr::OwnModulePath()))) return;
+  if (!guard.MayRemove(path, archiveEntry)) return;
+  LogLine(DeleteTree(path.c_str()) ? L"removed: \"%s\"" : L"could not be removed: \"%s\"",
+          path.c_str());
+}
+
+// The package folder with everything in it.
+void RemoveUpdateTree(const tmk_String& path, const CleanupGuard& guard) {
+  if (!IsPlainFolder(GetFileAttributesW(path.Text()))) {
+    RemoveUpdateFile(path.Text(), guard, false);  // a link in its place goes itself
+    return;
+  }
+  if (!guard.MayRemove(path.Text(), false)) return;
+  if (!MayRemoveUpdaterFolder(path)) {
+    LogLine(L"not removed, it is not the update's own: \"%s\"", path.Text());
+    return;
+  }
+  LogLine(DeleteTree(path.Text()) ? L"removed: \"%s\"" : L"removed in part: \"%s\"", path.Text());
+}
+
+// The folders the archive brought, deepest first, each only when nothing
+// but the archive's files was in it.
+void RemoveEmptiedFolders(const tmk_String& updaterFolder, const std::vector<std::wstring>& entries,
+                          const CleanupGuard& guard) {
+  std::vector<std::wstring> folders;
+  for (const std::wstring& entry : entries) {
+    for (size_t slash = entry.find(L'\\'); slash != std::wstring::npos;
+         slash = entry.find(L'\\', slash + 1))
+      folders.push_back(entry.substr(0, slash));
+    folders.push_back(entry);
+  }
+  std::sort(folders.begin(), folders.end(), [](const std::wstring& a, const std::wstring& b) {
+    return a.size() != b.size() ? a.size() > b.size() : a < b;
+  });
+  folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+  for (const std::wstring& folder : folders) {
+    std::wstring path = std::wstring(updaterFolder.Text()) + L"\\" + folder;
+    if (!IsPlainFolder(GetFileAttributesW(path.c_str()))) continue;
+    if (!guard.MayRemove(path, true) || !MayRemoveUpdaterFolder(tmk_String(path.c_str())))
+      continue;
+    if (RemoveDirectoryW(path.c_str())) {
+      LogLine(L"removed: \"%s\"", path.c_str());
+    } else if (GetLastError() == ERROR_DIR_NOT_EMPTY) {
+      LogLine(L"kept, it holds more than the archive brought: \"%s\"", path.c_str());
+    } else {
+      LogFailure(L"removing a folder of the data archive", path.c_str(), GetLastError());
+    }
+  }
 }
 
 }  // namespace
 
-void RemoveUpdateArtefacts(tmk_String updaterFolder) {
-  // Each step runs whatever the one before did.
-  DeleteUpdateFile(Concatenate(updaterFolder, L"\\qiro_upd240046_Win64.exe"));
-  DeleteUpdateFile(Concatenate(updaterFolder, L"\\VSKR_UPDATE.zip"));
-  DeleteUpdateTree(Concatenate(updaterFolder, L"\\vskr_update"));
-  // The whole folder only when it holds nothing but the update: an updater
-  // started from the Desktop or a drive's root must not take that with it.
-  if (MayRemoveUpdaterFolder(updaterFolder)) {
-    DeleteUpdateTree(updaterFolder);
-  } else {
-    LogLine(L"the updater's folder \"%s\" is not the update's own: it is not removed",
-            updaterFolder.Text());
-  }
+void RemoveUpdateArtefacts(const tmk_String& updaterFolder, const tmk_String& installerPath) {
+  // Each step runs whatever the one before did. The archive is listed
+  // before it goes.
+  CleanupGuard guard(updaterFolder);
+  const std::vector<std::wstring> entries = ArchiveEntries(updaterFolder);
+  std::wstring folder(updaterFolder.Text());
+  for (const std::wstring& entry : entries) RemoveUpdateFile(folder + L"\\" + entry, guard, true);
+  RemoveUpdateFile(installerPath.Text(), guard, false);
+  RemoveUpdateFile(folder + L"\\qiro_upd240046_Win64.exe", guard, false);
+  RemoveUpdateFile(folder + L"\\VSKR_UPDATE.zip", guard, false);
+  RemoveUpdateTree(Concatenate(updaterFolder, L"\\vskr_update"), guard);
+  RemoveEmptiedFolders(updaterFolder, entries, guard);
+  LogLine(L"the updater's folder keeps everything else: \"%s\"", updaterFolder.Text());
 }

@@ -3,14 +3,21 @@
 
 #include "text/tmk_string.h"
 
-// Deletes, each whatever became of the one before: the installer file
-// "qiro_upd240046_Win64.exe" (that fixed name), the data archive
-// "VSKR_UPDATE.zip", the package folder "vskr_update", and then the
-// updater's folder with everything in it. The last step is left out when the
-// folder is not the update's own (MayRemoveUpdaterFolder: a drive root, a
-// well-known folder such as the Desktop or Downloads, a relative path).
-// Nothing is reported; what can't be deleted (the running updater) stays.
-void RemoveUpdateArtefacts(tmk_String updaterFolder);
+// Removes, after the installer could not be started, what the update
+// brought into `updaterFolder`, and nothing else of it: what the data
+// archive "vskr_update.zip" holds (listed by the system's tar, found as the
+// unpack finds it; a folder of it only when nothing else is in it), the
+// installer `installerPath`, the installer file "qiro_upd240046_Win64.exe"
+// (that fixed name), the data archive "VSKR_UPDATE.zip" and the package
+// folder "vskr_update" with everything in it. The folder itself and its
+// other files stay. Never removed: an installation folder (the product
+// key's ROOTPATH, EXECUTABLEPATH, DATA_PATH, WORK_PATH) or a folder above
+// one; of what the archive holds, anything inside an installation folder
+// that the updater's folder does not lie inside as well; a folder that
+// MayRemoveUpdaterFolder refuses; the running updater.
+// Each step runs whatever became of the one before; the run log tells what
+// went and what stayed.
+void RemoveUpdateArtefacts(const tmk_String& updaterFolder, const tmk_String& installerPath);
 
 // Deletes the file or the folder at `path` with everything in it, for good,
 // silently. A link (symbolic link or junction), at `path` or anywhere inside,

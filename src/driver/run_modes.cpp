@@ -114,7 +114,7 @@ DWORD RunUpdateMode(UpdateContext& context, const tmk_String& commandLine,
             L"update's files are removed");
     // The backed-up files are put back before the update's files go.
     (void)context.RestoreAfterUpdate();  // the start's error is the outcome
-    RemoveUpdateArtefacts(updaterFolder);
+    RemoveUpdateArtefacts(updaterFolder, installerPath);
     return started;
   }
   // The installer's own exit code is the outcome unless it reports success

@@ -215,8 +215,8 @@ TEST_F(InstallerRun, ProcessWhoseNameDiffersInCaseDoesNotHoldTheWait) {
 }
 
 // The installer file of the pattern is no program: the update's files go,
-// the updater's folder with them as far as it isn't in use.
-TEST_F(InstallerRun, InstallerThatCannotStartTakesTheUpdateFolderAway) {
+// the updater's folder and its other files stay.
+TEST_F(InstallerRun, InstallerThatCannotStartTakesOnlyTheUpdatesFiles) {
   updater_ = InstallUpdater(folder_);
   WriteBytes(folder_ + L"\\qiro_upd7_win64.exe", "not a program");
   WriteBytes(folder_ + L"\\vskr_update.zip", "PK\x05\x06");
@@ -228,11 +228,12 @@ TEST_F(InstallerRun, InstallerThatCannotStartTakesTheUpdateFolderAway) {
   RunResult run = Run(L"/quiet");
   ExpectQuietEnd(run);
   EXPECT_FALSE(AnyPlantedProgramRan(ReadStandInLog()));
-  EXPECT_EQ(1u, CallsOf(L"tar.exe").size());
-  for (const wchar_t* name : {L"\\qiro_upd7_win64.exe", L"\\vskr_update.zip", L"\\vskr_update",
-                              L"\\readme.txt", L"\\sub"}) {
+  EXPECT_EQ(2u, CallsOf(L"tar.exe").size());  // the unpack and the listing
+  for (const wchar_t* name : {L"\\qiro_upd7_win64.exe", L"\\vskr_update.zip", L"\\vskr_update"}) {
     EXPECT_FALSE(PathExists(folder_ + name)) << Narrow(name);
   }
+  EXPECT_TRUE(PathExists(folder_ + L"\\readme.txt"));
+  EXPECT_TRUE(PathExists(folder_ + L"\\sub\\read only.txt"));
 }
 
 TEST_F(InstallerRun, FailedStartRemovesLinksInTheFolderButNotTheirTargets) {
@@ -246,7 +247,7 @@ TEST_F(InstallerRun, FailedStartRemovesLinksInTheFolderButNotTheirTargets) {
   RunResult run = Run(L"");
   ExpectQuietEnd(run);
   EXPECT_FALSE(PathExists(folder + L"\\qiro_upd7_win64.exe"));
-  EXPECT_FALSE(PathExists(folder + L"\\readme.txt"));
+  EXPECT_TRUE(PathExists(folder + L"\\readme.txt"));
   EXPECT_EQ(L"keep", ReadText(targets + L"\\shared\\keep.txt"));
   EXPECT_EQ(L"keep", ReadText(targets + L"\\notes.txt"));
   DeleteFileW(updater_.c_str());
