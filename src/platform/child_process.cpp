@@ -19,6 +19,8 @@ static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOW) == 68,
 
 // The pause between two looks at the process list.
 constexpr DWORD kProcessPollMs = 1000;
+// How often a long wait for processes is told in the run log.
+constexpr ULONGLONG kWaitReportMs = 60000;
 
 // A new start-up record for the profile; everything not set here is zero.
 STARTUPINFOW StartupInfoFor(LaunchProfile profile) {
@@ -167,13 +169,18 @@ DWORD RunAndWait(const tmk_String& commandLine, LaunchProfile profile, DWORD* ex
   return ERROR_SUCCESS;
 }
 
-bool IsProcessRunning(const tmk_String& imageName) {
-  // A snapshot names every process, also 64-bit ones, which a 32-bit
-  // program can't read the module list of.
+namespace {
+
+// The ids of the running processes whose image has the base name
+// `imageName` exactly. A snapshot names every process, also 64-bit ones,
+// which a 32-bit program can't read the module list of. Empty when the
+// process list can't be read (the run log says so).
+std::vector<DWORD> ProcessIdsNamed(const tmk_String& imageName) {
+  std::vector<DWORD> ids;
   vskr::UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) {
     LogFailure(L"reading the process list", imageName.Text(), GetLastError());
-    return false;
+    return ids;
   }
   PROCESSENTRY32W entry;
   ZeroMemory(&entry, sizeof entry);
@@ -181,13 +188,41 @@ bool IsProcessRunning(const tmk_String& imageName) {
   for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
        more = Process32NextW(snapshot.Get(), &entry)) {
     if (entry.th32ProcessID == 0) continue;
-    if (std::wcscmp(entry.szExeFile, imageName.Text()) == 0) return true;
+    if (std::wcscmp(entry.szExeFile, imageName.Text()) == 0) ids.push_back(entry.th32ProcessID);
   }
-  return false;
+  return ids;
 }
 
+// "1234, 5678".
+std::wstring IdList(const std::vector<DWORD>& ids) {
+  std::wstring list;
+  for (DWORD id : ids) list += (list.empty() ? L"" : L", ") + std::to_wstring(id);
+  return list;
+}
+
+}  // namespace
+
+bool IsProcessRunning(const tmk_String& imageName) { return !ProcessIdsNamed(imageName).empty(); }
+
 void WaitWhileProcessRunning(const tmk_String& imageName) {
-  do {
+  // A wait without an end must not look like a hung updater: the log tells
+  // when it begins and, while it lasts, once a minute.
+  const ULONGLONG start = GetTickCount64();
+  ULONGLONG lastReport = 0;
+  for (;;) {
     Sleep(kProcessPollMs);
-  } while (IsProcessRunning(imageName));
+    std::vector<DWORD> ids = ProcessIdsNamed(imageName);
+    if (ids.empty()) return;
+    ULONGLONG now = GetTickCount64();
+    if (lastReport == 0) {
+      LogLine(L"waiting while %u process(es) named %s run (process ids %s)",
+              static_cast<unsigned>(ids.size()), imageName.Text(), IdList(ids).c_str());
+      lastReport = now;
+    } else if (now - lastReport >= kWaitReportMs) {
+      LogLine(L"still waiting after %llu min: %u process(es) named %s run (process ids %s)",
+              (now - start) / 60000, static_cast<unsigned>(ids.size()), imageName.Text(),
+              IdList(ids).c_str());
+      lastReport = now;
+    }
+  }
 }

@@ -45,7 +45,9 @@ DWORD WaitForChild(vskr::ChildProcess& child, const tmk_String& commandLine);
 bool IsProcessRunning(const tmk_String& imageName);
 
 // Pauses 1000 ms, then looks for a process named `imageName`, and repeats
-// both while one runs. Always pauses at least once; has no upper bound.
+// both while one runs. Always pauses at least once; has no upper bound. The
+// run log tells when processes are first found (how many, their ids) and
+// then once a minute.
 void WaitWhileProcessRunning(const tmk_String& imageName);
 
 // How LaunchChild takes the program of a command line.
