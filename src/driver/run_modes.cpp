@@ -13,6 +13,9 @@
 #include "platform/single_run.h"
 #include "platform/system_text.h"
 #include "platform/unique_handle.h"
+#include "preserve/component_registration.h"
+#include "preserve/run_journal.h"
+#include "settings/settings_file.h"
 #include "settings/update_context.h"
 #include "version.h"
 
@@ -34,6 +37,9 @@ tmk_String FolderOf(const tmk_String& path) {
 
 DWORD RunPackageMode(UpdateContext& context, const tmk_String& updaterFolder) {
   context.ReadProductSettings();
+  // No message in this mode: the run log and the exit code tell it.
+  DWORD journal = BeginRunJournal(context, true);
+  if (journal != ERROR_SUCCESS) return journal;
   return context.InstallPackage(updaterFolder);
 }
 
@@ -101,9 +107,17 @@ DWORD RunUpdateMode(UpdateContext& context, const tmk_String& commandLine,
   }
   LogLine(L"installer found: \"%s\"", installerPath.Text());
 
-  // A refusal (the program folder could not be verified, the user has been
-  // told) ends the run before anything is unpacked or started.
-  if (context.PrepareUpdate() != 0) return ERROR_PATH_NOT_FOUND;
+  // Nothing is written before the run journal records what may change.
+  DWORD journal = BeginRunJournal(context, false);
+  if (journal != ERROR_SUCCESS) {
+    ReportConfigurationNotSaved(journal);
+    return journal;
+  }
+  // A refusal (the program folder could not be verified, or the
+  // configuration could not be saved; the user has been told) ends the run
+  // before anything is unpacked or started.
+  DWORD prepared = context.PrepareUpdate();
+  if (prepared != ERROR_SUCCESS) return prepared;
 
   UnpackDataArchive(updaterFolder);
   tmk_String installerCommand = InstallerCommandLine(installerPath, commandLine);
@@ -120,9 +134,15 @@ DWORD RunUpdateMode(UpdateContext& context, const tmk_String& commandLine,
   // The installer's own exit code is the outcome unless it reports success
   // and a later step fails.
   DWORD outcome = WaitForInstaller(installer, installerCommand, installerFileName);
-  DWORD registration = context.RestoreDatabaseIdentity();
+  // The registration needs the root folder as the installer left it; it
+  // runs last, so that a tool that hangs can't keep the configuration from
+  // being put back.
+  tmk_String registrationRoot;
+  ReadSettingsRootPath(registrationRoot);
+  context.RestoreDatabaseIdentity();
   DWORD restoration = context.RestoreAfterUpdate();
-  return FirstFailure(outcome, FirstFailure(registration, restoration));
+  DWORD registration = RegisterVisioEventProcessor(registrationRoot);
+  return FirstFailure(outcome, FirstFailure(restoration, registration));
 }
 
 void LogRunStart(const tmk_String& ownPath, const tmk_String& commandLine, bool packageMode) {
@@ -162,6 +182,7 @@ DWORD RunUpdater(const wchar_t* commandLineText) {
     tmk_String updaterFolder = FolderOf(ownPath);
     exitCode = packageMode ? RunPackageMode(context, updaterFolder)
                            : RunUpdateMode(context, commandLine, updaterFolder);
+    FinishRunJournal(context.JournalFolder);
   }
   LogExitCode(exitCode);
   LogLine(L"==== the run took %.1f s ====", (GetTickCount64() - start) / 1000.0);

@@ -7,7 +7,6 @@
 #include "platform/run_log.h"
 #include "platform/system_text.h"
 #include "platform/unique_handle.h"
-#include "settings/settings_file.h"
 #include "text/tmk_string.h"
 
 namespace {
@@ -46,9 +45,7 @@ void ShowRegistrationFailure() {
 
 }  // namespace
 
-DWORD RegisterVisioEventProcessor() {
-  tmk_String root;
-  ReadSettingsRootPath(root);
+DWORD RegisterVisioEventProcessor(const tmk_String& root) {
   tmk_String framework = FrameworkFolder();
 
   // The tool by its full path, never found by a search that would begin in

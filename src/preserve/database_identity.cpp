@@ -5,7 +5,7 @@
 #include <cwchar>
 
 #include "platform/run_log.h"
-#include "preserve/component_registration.h"
+#include "preserve/run_journal.h"
 #include "settings/system_environment.h"
 #include "settings/update_context.h"
 
@@ -28,13 +28,34 @@ const DatabaseVariable kDatabaseVariables[] = {
 constexpr int kDatabaseVariableCount = 3;
 
 const wchar_t* TypeName(unsigned long type) {
-  return type == REG_EXPAND_SZ ? L"REG_EXPAND_SZ" : L"REG_SZ";
+  switch (type) {
+    case REG_SZ: return L"REG_SZ";
+    case REG_EXPAND_SZ: return L"REG_EXPAND_SZ";
+    case REG_DWORD: return L"REG_DWORD";
+    case REG_QWORD: return L"REG_QWORD";
+    case REG_MULTI_SZ: return L"REG_MULTI_SZ";
+    case REG_BINARY: return L"REG_BINARY";
+    default: return L"another type";
+  }
 }
+
+// In the run journal: "<type>|<value>".
+const wchar_t kSavedSection[] = L"saved";
 
 }  // namespace
 
 void UpdateContext::SaveDatabaseIdentity() {
   for (const DatabaseVariable& variable : kDatabaseVariables) {
+    // Only text is saved and written back: the text of any other type would
+    // come back as a REG_SZ value that nobody ever had.
+    DWORD storedType = SystemEnvironmentValueType(variable.name);
+    if (storedType != REG_NONE && storedType != REG_SZ && storedType != REG_EXPAND_SZ) {
+      (this->*variable.saved).Assign(L"");
+      LogLine(L"environment variable %s is of type %s (%lu): not saved, left as it is after the "
+              L"update",
+              variable.name, TypeName(storedType), storedType);
+      continue;
+    }
     DWORD savedType = REG_SZ;
     tmk_String& value = this->*variable.saved;
     value.Assign(ReadSystemEnvironmentValue(tmk_String(variable.name), &savedType));
@@ -48,9 +69,7 @@ void UpdateContext::SaveDatabaseIdentity() {
   }
 }
 
-DWORD UpdateContext::RestoreDatabaseIdentity() {
-  DWORD registration = RegisterVisioEventProcessor();
-
+void UpdateContext::RestoreDatabaseIdentity() {
   // All three are read before any is written.
   tmk_String current[kDatabaseVariableCount];
   for (int i = 0; i < kDatabaseVariableCount; ++i)
@@ -70,5 +89,32 @@ DWORD UpdateContext::RestoreDatabaseIdentity() {
   }
   // Programs started later from the running shell see the restored values.
   if (changed) AnnounceEnvironmentChange();
-  return registration;
+}
+
+void UpdateContext::RecordSavedValues() {
+  SetJournalText(JournalFolder, kSavedSection, L"language", Language);
+  for (const DatabaseVariable& variable : kDatabaseVariables) {
+    const tmk_String& saved = this->*variable.saved;
+    tmk_String entry;
+    if (!saved.IsEmpty()) entry.Format(L"%s|%s", TypeName(this->*variable.type), saved.Text());
+    SetJournalText(JournalFolder, kSavedSection, variable.name, entry);
+  }
+  SetJournalText(JournalFolder, kSavedSection, L"complete", L"yes");
+}
+
+bool UpdateContext::AdoptSavedValues(const tmk_String& journalFolder) {
+  // Written last: without it that run had not saved them.
+  if (JournalText(journalFolder, kSavedSection, L"complete").IsEmpty()) return false;
+  Language.Assign(JournalText(journalFolder, kSavedSection, L"language").Text());
+  for (const DatabaseVariable& variable : kDatabaseVariables) {
+    tmk_String entry = JournalText(journalFolder, kSavedSection, variable.name);
+    const wchar_t* bar = std::wcschr(entry.Text(), L'|');
+    (this->*variable.saved).Assign(bar ? bar + 1 : L"");
+    this->*variable.type =
+        bar && std::wcsncmp(entry.Text(), L"REG_EXPAND_SZ|", 14) == 0 ? REG_EXPAND_SZ : REG_SZ;
+    LogLine(L"environment variable %s as the unfinished run saved it: \"%s\"", variable.name,
+            (this->*variable.saved).Text());
+  }
+  LogLine(L"language as the unfinished run read it: \"%s\"", Language.Text());
+  return true;
 }

@@ -7,14 +7,45 @@
 #include "platform/run_log.h"
 #include "platform/unique_handle.h"
 #include "preserve/backup_copy.h"
+#include "preserve/run_journal.h"
 #include "settings/settings_file.h"
 #include "settings/update_context.h"
 
-int UpdateContext::PrepareUpdate() {
+namespace {
+
+// Backs up both files, or takes over the backup copies an unfinished
+// earlier run left; `earlierRun` names that run's journal then. On a
+// failure the backup copies this run made are removed again (they would
+// only be found as leftovers by the next run) and the error is returned.
+DWORD SaveConfigurationFiles(const tmk_String (&files)[2], const tmk_String& journalFolder,
+                             tmk_String& earlierRun) {
+  tmk_String made[2];
+  for (int i = 0; i < 2; ++i) {
+    if (files[i].IsEmpty()) continue;  // no settings file while its folder is unknown
+    BackupOrigin origin = BackupOrigin::None;
+    tmk_String adoptedFrom;
+    DWORD error = MakeBackupCopy(files[i], journalFolder, origin, adoptedFrom);
+    if (error != ERROR_SUCCESS) {
+      for (const tmk_String& file : made) {
+        tmk_String backup = BackupPathOf(file);
+        if (!file.IsEmpty() && !DeleteFileW(backup.Text()))
+          LogFailure(L"removing this run's backup copy", backup.Text(), GetLastError());
+      }
+      return error;
+    }
+    if (origin == BackupOrigin::Made) made[i].Assign(files[i].Text());
+    if (origin == BackupOrigin::Adopted) earlierRun.Assign(adoptedFrom.Text());
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+unsigned long UpdateContext::PrepareUpdate() {
   ReadProductSettings();
   if (WriteWorkstationSettings() != 0) {
     LogLine(L"the program folder could not be verified: the update does not go on");
-    return 1;
+    return ERROR_PATH_NOT_FOUND;
   }
   tmk_String settingsRoot;
   ReadSettingsRootPath(settingsRoot);
@@ -27,15 +58,27 @@ int UpdateContext::PrepareUpdate() {
   ReadSettingsLanguage(Language);
   LogLine(L"language of the settings file: \"%s\"", Language.Text());
 
-  // Passed over as before: each copy's outcome is in the run log.
-  (void)MakeBackupCopy(ModuleConfigurationPath(dataFolder));
-
   // Empty when the common application data folder is unknown: there is no
   // settings file to back up then.
   SettingsFilePath.Assign(SettingsFileLocation());
-  if (!SettingsFilePath.IsEmpty()) (void)MakeBackupCopy(SettingsFilePath);
-
-  SaveDatabaseIdentity();
+  const tmk_String files[2] = {ModuleConfigurationPath(dataFolder), SettingsFilePath};
+  tmk_String earlierRun;
+  DWORD error = SaveConfigurationFiles(files, JournalFolder, earlierRun);
+  // An adopted backup copy holds the configuration of before the unfinished
+  // run; so do the values that run saved. They pass into this run's journal
+  // with the backup copy, also when this run stops here and keeps it.
+  bool adopted = !earlierRun.IsEmpty() && AdoptSavedValues(earlierRun);
+  if (!earlierRun.IsEmpty()) MarkTakenOver(JournalFolder);
+  if (error != ERROR_SUCCESS) {
+    if (adopted) RecordSavedValues();
+    // Nothing is installed without a complete backup: what this run wrote
+    // so far (the workstation settings) is put back as it was.
+    PutBackAsJournalled(JournalFolder);
+    ReportConfigurationNotSaved(error);
+    return error;
+  }
+  if (!adopted) SaveDatabaseIdentity();
+  RecordSavedValues();
   return 0;
 }
 

@@ -32,19 +32,26 @@ class UpdateContext {
   int WriteWorkstationSettings();
 
   // preserve/prepare_update.cpp: loads the settings, writes the workstation settings, stops the
-  // index service and saves what the installer may overwrite. 0: go ahead; 1: the run must end
-  // (WriteWorkstationSettings failed).
-  int PrepareUpdate();
+  // index service and saves what the installer may overwrite (a complete backup copy of each file,
+  // or the one an unfinished earlier run left). 0: go ahead; otherwise the run must end with this
+  // code: ERROR_PATH_NOT_FOUND when WriteWorkstationSettings failed (the user has seen its
+  // message), or the error of a backup copy (the run's own writes have been put back from its
+  // journal and the user has been told).
+  unsigned long PrepareUpdate();
   // preserve/prepare_update.cpp: starts the index service stop when the index engine is installed;
   // does not wait for it.
   void StopIndexEngine();
 
-  // preserve/database_identity.cpp: saves the three database variables with their types
-  // (SaveDatabaseIdentity); registers the event component again, then writes back the saved
-  // variables that the installer changed (RestoreDatabaseIdentity). RestoreDatabaseIdentity returns
-  // the error of the tool's start (0 when it started).
+  // preserve/database_identity.cpp: saves the three database variables of type REG_SZ or
+  // REG_EXPAND_SZ with their types, leaving any other alone (SaveDatabaseIdentity); writes back the
+  // saved variables that the installer changed (RestoreDatabaseIdentity). RecordSavedValues writes
+  // what is written back after the installer (the language and the saved variables) into the
+  // run's journal; AdoptSavedValues takes them from an earlier run's journal (false when that run
+  // had not recorded them).
   void SaveDatabaseIdentity();
-  unsigned long RestoreDatabaseIdentity();
+  void RestoreDatabaseIdentity();
+  void RecordSavedValues();
+  bool AdoptSavedValues(const tmk_String& journalFolder);
   // preserve/restore_after_update.cpp: writes the language into the product key and copies the
   // backup copies back over the installer's files. Returns the error of the first copy-back that
   // failed (0 when none did; a missing backup copy is none).
@@ -76,6 +83,8 @@ class UpdateContext {
   tmk_String SavedVersantDb;
   tmk_String SavedVersantDbidNode;
   tmk_String Language;
+  // The folder of this run's journal (preserve/run_journal.h); empty until it is written.
+  tmk_String JournalFolder;
 
   // The registry types of the three saved variables (REG_SZ or REG_EXPAND_SZ), so that a restored
   // variable keeps its type.

@@ -275,13 +275,13 @@ TEST_F(UpdateRoad, LogTellsEachStepWithItsValues) {
       L"program started: \"" + installer_ + L"\" -s /x",
       L"program ended with exit code 7: \"" + installer_ + L"\" -s /x",
       L"waited ",
-      L"program started: \"" + WindowsFolder() + L"\\Microsoft.NET\\Framework64",
-      L"program ended with exit code 0: \"" + WindowsFolder(),
       L"environment variable VERSANT_DB changed by the installer to \"\": written back",
       L"system environment variable VERSANT_DB written: \"C:\\Db \u00c4\" (REG_SZ)",
       L"registry value PHI_LANGUAGE written: \"German\" (was \"English\")",
       L"restored from its backup copy: \"" + Modules() + L"\"",
       L"restored from its backup copy: \"" + settings_ + L"\"",
+      L"program started: \"" + WindowsFolder() + L"\\Microsoft.NET\\Framework64",
+      L"program ended with exit code 0: \"" + WindowsFolder(),
       L"==== the run took ",
   });
 }
