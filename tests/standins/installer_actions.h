@@ -7,10 +7,16 @@
 //                               an empty value deletes it
 //   reg <NAME>=<value>          set a value of the product key (REG_SZ)
 //   ini <section>|<key>=<value> write a key of the settings file
+//   end-parent                  end the process that started it (an updater
+//                               ended by a restart or the Task Manager)
+//   run <file>=<command line>   start the command line, wait for it (60 s at
+//                               most) and write its exit code into <file>
 // Registry changes go to the 64-bit view, as the real installer's do.
 #pragma once
 
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -77,10 +83,41 @@ inline void WriteUtf8(const std::wstring& path, const std::wstring& text) {
   CloseHandle(file);
 }
 
+inline void EndParent() {
+  DWORD parent = 0;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    if (entry.th32ProcessID == GetCurrentProcessId()) parent = entry.th32ParentProcessID;
+  CloseHandle(snapshot);
+  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, parent);
+  if (!process) return;
+  TerminateProcess(process, 1);
+  WaitForSingleObject(process, 5000);
+  CloseHandle(process);
+}
+
+inline void RunAndRecord(const std::wstring& exitCodeFile, std::wstring commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &info))
+    return;
+  DWORD code = 0;
+  if (WaitForSingleObject(info.hProcess, 60000) == WAIT_OBJECT_0)
+    GetExitCodeProcess(info.hProcess, &code);
+  WriteUtf8(exitCodeFile, std::to_wstring(code));
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+}
+
 inline void Perform(const std::wstring& line) {
   size_t blank = line.find(L' ');
-  if (blank == std::wstring::npos) return;
   std::wstring verb = line.substr(0, blank);
+  if (verb == L"end-parent") return EndParent();
+  if (blank == std::wstring::npos) return;
   std::wstring rest = line.substr(blank + 1);
   size_t equals = rest.find(L'=');
   std::wstring left = rest.substr(0, equals);
@@ -94,6 +131,8 @@ inline void Perform(const std::wstring& line) {
   } else if (verb == L"env") {
     SetMachineValue(L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", left,
                     right);
+  } else if (verb == L"run") {
+    RunAndRecord(left, right);
   } else if (verb == L"reg") {
     SetMachineValue(L"SOFTWARE\\Quendris\\VESKARO", left, right);
   } else if (verb == L"ini") {
