@@ -55,7 +55,9 @@ void UnpackDataArchive(const tmk_String& updaterFolder) {
   tmk_String archive;
   archive.Format(L"%s\\%s", updaterFolder.Text(), kDataArchive);
   if (!PathExists(archive)) return;
-  vskr::ScopedCurrentFolder inUpdaterFolder(updaterFolder.Text());
+  // With its backslash: a drive root's "E:" alone names the drive's current
+  // folder, which may be another one.
+  vskr::ScopedCurrentFolder inUpdaterFolder(Concatenate(updaterFolder, L"\\").Text());
   // Whether tar started and how it ended is in the run log alone: the
   // installer runs in any case.
   (void)RunAndWait(tmk_String(kArchiveCommand), LaunchProfile::HiddenTool);
