@@ -4,6 +4,7 @@
 // signed here with test certificates made for the run; no key is kept).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -103,6 +104,78 @@ TEST_F(SecurityRun, PlantedTarNeverRunsWhateverFormTheUpdaterFolderHas) {
     EXPECT_EQ(1u, CallsOf(kInstaller));
     for (const StandInCall& call : ReadStandInLog())
       EXPECT_EQ(std::wstring::npos, call.program.find(L'\\')) << Narrow(call.program);
+  }
+}
+
+// In `folder`: the updater and the installer stand-in unsigned, signed by
+// publisher A ("_a"), by A's renewed certificate (same subject, new key) and
+// by publisher B, and A's installer with one byte changed after signing.
+bool MakeSignedFiles(const std::wstring& folder) {
+  InstallUpdater(folder);
+  InstallStandIn(L"standin_installer64.exe", folder + L"\\installer.exe");
+  return RunShell(
+      L"set -e; cd \"$1\"\n"
+      L"cert() { openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj \"$2\" -keyout $1.key "
+      L"-out $1.pem 2>/dev/null; }\n"
+      L"cert a '/CN=Publisher A/O=Quendris Test'; cert renewed '/CN=Publisher A/O=Quendris Test'\n"
+      L"cert b '/CN=Publisher B/O=Other Test'\n"
+      L"sign() { osslsigncode sign -certs $1.pem -key $1.key -in $2.exe -out $2_$1.exe >/dev/null; }\n"
+      L"sign a vskr_updater; sign a installer; sign renewed installer; sign b installer\n"
+      L"cp installer_a.exe installer_changed.exe\n"
+      L"printf X | dd of=installer_changed.exe bs=1 seek=1100 conv=notrunc 2>/dev/null\n"
+      L"rm -f *.key",
+      {folder});
+}
+
+TEST_F(SecurityRun, InstallerRunsOnlyWithASignatureOfTheUpdatersPublisher) {
+  const std::wstring signing = kWork + L"\\signing", update = kWork + L"\\Update";
+  ASSERT_TRUE(MakeSignedFiles(signing));
+  const std::wstring log = CommonAppData() + L"\\Quendris\\QIRO\\Logs\\vskr_updater.log";
+  const wchar_t* const changed =
+      L"signer \"CN=Publisher A, O=Quendris Test\", verification result 0x80096010";
+  const struct {
+    const wchar_t *updater, *installer, *refusal;  // refusal: what the log tells, or null: runs
+  } rows[] = {
+      {L"vskr_updater", L"installer", nullptr},
+      {L"vskr_updater_a", L"installer_a", nullptr},
+      {L"vskr_updater_a", L"installer_renewed", nullptr},
+      {L"vskr_updater_a", L"installer_b",
+       L"signer \"CN=Publisher B, O=Other Test\", verification result 0x00000000"},
+      {L"vskr_updater_a", L"installer", L"signer none, verification result 0x800B0100"},
+      {L"vskr_updater_a", L"installer_changed", changed},
+      {L"vskr_updater", L"installer_changed", changed},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Narrow(std::wstring(row.updater) + L" " + row.installer));
+    ResetFolder(update);
+    ResetStandInLog();
+    CopyFileW((signing + L"\\" + row.updater + L".exe").c_str(),
+              (update + L"\\vskr_updater.exe").c_str(), FALSE);
+    CopyFileW((signing + L"\\" + row.installer + L".exe").c_str(),
+              (update + L"\\" + kInstaller).c_str(), FALSE);
+    WriteBytes(update + L"\\vskr_update.zip", "PK\x05\x06");
+    RunResult run = RunUpdater(update + L"\\vskr_updater.exe", L"/quiet");
+    std::wstring block = ReadText(log);
+    block = block.substr(std::min(block.rfind(L"==== 2"), block.size()));
+    if (!row.refusal) {
+      EXPECT_TRUE(run.dialogs.empty());
+      EXPECT_EQ(1u, CallsOf(kInstaller));
+      continue;
+    }
+    EXPECT_EQ(577u, run.exitCode);
+    EXPECT_EQ((std::vector<Dialog>{{L"QIRO Update",
+                                    L"The update file is not signed by the publisher of this "
+                                    L"program.",
+                                    false, true}}),
+              run.dialogs);
+    EXPECT_TRUE(ReadStandInLog().empty());  // no tar, no installer, nothing
+    EXPECT_TRUE(PathExists(update + L"\\" + kInstaller));
+    EXPECT_TRUE(PathExists(update + L"\\vskr_update.zip"));
+    EXPECT_EQ(std::wstring::npos, block.find(L"language of the settings file"));  // not prepared
+    EXPECT_NE(std::wstring::npos, block.find(L"installer refused, nothing is changed: \"" + update +
+                                             L"\\" + kInstaller))
+        << Narrow(block);
+    EXPECT_NE(std::wstring::npos, block.find(row.refusal)) << Narrow(block);
   }
 }
 
