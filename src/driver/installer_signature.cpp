@@ -9,7 +9,8 @@
 
 namespace {
 
-const wchar_t kRefusalMessage[] = L"The update file is not signed by the publisher of this program.";
+const wchar_t kRefusalMessage[] =
+    L"The update file is not signed by the publisher of this program.";
 
 enum class Signing { Valid, Absent, Broken };
 

@@ -34,8 +34,8 @@ HMODULE LoadSystemDll(const wchar_t* name) {
 
 template <typename Function>
 bool Resolve(HMODULE module, const char* name, Function& function) {
-  function = module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)))
-                    : nullptr;
+  FARPROC found = module ? GetProcAddress(module, name) : nullptr;
+  function = reinterpret_cast<Function>(reinterpret_cast<void*>(found));
   return function != nullptr;
 }
 
@@ -51,7 +51,8 @@ SystemCrypto LoadSystemCrypto() {
                   Resolve(crypt32, "CertFreeCertificateContext", crypto.freeCertificate) &&
                   Resolve(crypt32, "CertCloseStore", crypto.closeStore) &&
                   Resolve(crypt32, "CertNameToStrW", crypto.nameToText);
-  if (!complete) crypto.error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_PROC_NOT_FOUND;
+  DWORD error = GetLastError();
+  if (!complete) crypto.error = error != ERROR_SUCCESS ? error : ERROR_PROC_NOT_FOUND;
   return crypto;
 }
 
