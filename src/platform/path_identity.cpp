@@ -108,10 +108,11 @@ bool IsRootFolder(const std::wstring& comparablePath) {
 
 namespace {
 
-// The volume and the file index of what `path` names; false when it can't
-// be opened.
-bool ReadIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
-  vskr::UniqueFileHandle handle(CreateFileW(path.c_str(), 0,
+// The volume and the file index of the folder at the comparable path
+// `folder`; false when it can't be opened. Opened with its backslash: "E:"
+// alone would open the drive's current folder.
+bool ReadIdentity(const std::wstring& folder, BY_HANDLE_FILE_INFORMATION& info) {
+  vskr::UniqueFileHandle handle(CreateFileW((folder + L"\\").c_str(), 0,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                             nullptr));

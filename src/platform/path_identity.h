@@ -38,8 +38,8 @@ bool IsSameOrAbove(const std::wstring& folder, const std::wstring& path);
 // ("\\server"), in comparable form, and for the root of any mounted volume.
 bool IsRootFolder(const std::wstring& comparablePath);
 
-// True when two comparable paths name the same folder or file: equal up to
-// letter case, or both open to the same object of the same volume (reached
+// True when two comparable folder paths name the same folder: equal up to
+// letter case, or both open to the same folder of the same volume (reached
 // through a link, a substituted drive or another name of a share).
 bool IsSamePlace(const std::wstring& a, const std::wstring& b);
 
