@@ -17,15 +17,20 @@ namespace {
 
 using namespace testing_support;
 
-// A share root in its plain and "\\?\" forms gives the share (a drive root is
-// run end to end); a relative path gives no folder, so nothing is searched
-// as if it were the own folder.
+// A share root in its plain and "\\?\" forms gives the share, a short (8.3)
+// path its long form (a drive root is run end to end); a relative path gives
+// no folder, so nothing is searched as if it were the own folder.
 TEST(OwnFolder, EveryFormOfTheProgramPathGivesItsFolder) {
   for (const auto& row :
        {std::make_pair(L"\\\\server\\share\\vskr_updater.exe", L"\\\\server\\share"),
         std::make_pair(L"\\\\?\\UNC\\server\\share\\vskr_updater.exe", L"\\\\server\\share"),
         std::make_pair(L"E:vskr_updater.exe", L"")})
     EXPECT_EQ(row.second, ComparableFolderOf(row.first)) << Narrow(row.first);
+  // This Wine names a program started by its short (8.3) path by its long one.
+  wchar_t shortForm[MAX_PATH] = {0};
+  ASSERT_NE(0u, GetShortPathNameW(L"C:\\Program Files\\", shortForm, MAX_PATH));
+  EXPECT_TRUE(SamePath(L"C:\\Program Files", ComparableFolderOf(shortForm + std::wstring(L"u.exe"))))
+      << Narrow(shortForm);
 }
 
 // Full access for the system and the Administrators, inherited by files and
