@@ -74,6 +74,8 @@ class FleetRun : public testing::Test {
     DeleteFileW(Log().c_str());
   }
   void TearDown() override {
+    if (held_) CloseHandle(held_);
+    held_ = nullptr;
     SetEnvironmentVariableW(L"VSKR_INSTALLER_ACTIONS", nullptr);
     DeleteMachineKey(kProductKeyPath);
     WriteBytes(settings_, savedSettings_);
@@ -97,6 +99,7 @@ class FleetRun : public testing::Test {
   std::wstring update_ = L"C:\\vskr_tests\\Fleet Update";
   std::wstring updater_, settings_;
   std::string savedSettings_;
+  HANDLE held_ = nullptr;  // a file held without sharing during the run
 };
 
 struct Situation {
@@ -125,6 +128,14 @@ TEST_F(FleetRun, EachSituationEndsWithItsCodeAndNoDialog) {
          WriteText(f.settings_, L"[TMK-QIRO]\r\nPHI_ROOTPATH=C:\\Elsewhere\r\n");
        },
        L"", ERROR_PATH_NOT_FOUND, L"The VESKARO program path cannot be determined."},
+      {"installer can't be checked (held by another program)",
+       [](FleetRun& f) {
+         f.AddInstaller();
+         f.held_ = CreateFileW((f.update_ + L"\\qiro_upd240046_win64.exe").c_str(), GENERIC_READ, 0,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+       },
+       L"", 577,  // ERROR_INVALID_IMAGE_HASH
+       L"The update file is not signed by the publisher of this program."},
       {"installer can't start",
        [](FleetRun& f) { WriteBytes(f.update_ + L"\\qiro_upd240046_win64.exe", "not a program"); },
        L"", ERROR_BAD_EXE_FORMAT, nullptr},
