@@ -20,7 +20,7 @@
 #include <string>
 
 #include "standins/installer_actions.h"
-#include "standins/precise_time.h"
+#include "precise_time.h"
 #include "standins/standin_log.h"
 
 namespace {

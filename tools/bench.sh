@@ -2,12 +2,12 @@
 # Times package mode against xcopy, robocopy and a bare CopyFileW loop on a
 # generated package, in a Wine prefix of its own (build/bench/prefix).
 #
-#   bash scripts/bench.sh [FILES...]      sizes, default: 2500 5000 10000
-#   RUNS=7 bash scripts/bench.sh          timed runs per program and size
-#   BENCH_ON_DISK=1 bash scripts/bench.sh data on the disk instead of in
+#   bash tools/bench.sh [FILES...]        sizes, default: 2500 5000 10000
+#   RUNS=7 bash tools/bench.sh            timed runs per program and size
+#   BENCH_ON_DISK=1 bash tools/bench.sh   data on the disk instead of in
 #                                         memory (much noisier)
 #
-# For each size (number of package files) scripts/bench_data.py generates an
+# For each size (number of package files) tools/bench_data.py generates an
 # unpacked package with the thirteen package folders and an installation that
 # holds about half of its files. Then, RUNS times, each of these runs in turn
 # (each round starts with the next one), the installation put back as
@@ -142,7 +142,7 @@ for files in "${sizes[@]}"; do
   pristine="$data_root/pristine/$files"
   mkdir -p "$data" "$pristine"
   echo "== $files files: generating"
-  described=$(python3 "$root/scripts/bench_data.py" generate "$files" "$data" \
+  described=$(python3 "$root/tools/bench_data.py" generate "$files" "$data" \
     "C:\\bench\\$files" "$pristine")
   echo "   $described"
   cp "$root/build/bin/vskr_updater.exe" "$data/Update/"
@@ -164,7 +164,7 @@ for files in "${sizes[@]}"; do
       walls[$tool]+="$wall "
       cpus[$tool]+="$cpu "
       if [ "$run" -eq 1 ]; then
-        checks[$tool]=$(python3 "$root/scripts/bench_data.py" check "$data" "$pristine")
+        checks[$tool]=$(python3 "$root/tools/bench_data.py" check "$data" "$pristine")
       fi
       printf '   run %d %-8s %6.2f s elapsed %6.2f s processor\n' "$run" "$tool" "$wall" "$cpu"
     done

@@ -3,7 +3,7 @@
 # its own (build/demo/prefix): the state before and after each run, the
 # dialogs shown and the programs started.
 #
-# The scenes are the files scripts/demo.d/*.sh, sourced in order; they use
+# The scenes are the files tools/demo.d/*.sh, sourced in order; they use
 # the functions below.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -140,7 +140,7 @@ sample_installation() {
     $'[TMK-QIRO]\r\nPHI_ROOTPATH=C:\\Program Files\\Veskaro\r\nPHI_LANGUAGE=German\r\nPHI_DWGEDITORARGUMENT=/nologo 0\r\n'
 }
 
-for scene in scripts/demo.d/*.sh; do
+for scene in tools/demo.d/*.sh; do
   . "$scene"
 done
 printf '\nDemo finished.\n'
