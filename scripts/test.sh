@@ -10,17 +10,7 @@ bash scripts/setup.sh
 bash scripts/build.sh
 
 . scripts/sandbox.sh
-sandbox_prepare "$root/build/sandbox" "$root/build/bin"
-
-sandbox_display
-
-cleanup() {
-  sandbox_stop "$root/build/sandbox"
-  kill "$xvfb_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
-
-sandbox_start "$root/build/sandbox"
+sandbox_session "$root/build/sandbox" "$root/build/bin"
 
 status=0
 ctest --test-dir build --output-on-failure --timeout 300 "$@" </dev/null || status=$?

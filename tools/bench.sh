@@ -45,23 +45,20 @@ bash scripts/build.sh >/dev/null
 
 . scripts/sandbox.sh
 bench_dir="$root/build/bench"
-sandbox_prepare "$bench_dir" "$root/build/bin" >/dev/null
-drive_c="$WINEPREFIX/drive_c"
-rm -rf "$drive_c/bench"
 data_root="$bench_dir/data"
 if [ -z "${BENCH_ON_DISK:-}" ]; then
   data_root="/dev/shm/vskr_bench_$(printf '%s' "$root" | md5sum | cut -c1-8)"
 fi
-rm -rf "$data_root"
-mkdir -p "$data_root/bench"
-ln -s "$data_root/bench" "$drive_c/bench"
-cleanup() {
-  sandbox_stop "$bench_dir"
-  rm -f "$drive_c/bench"
+# Run by the session's end, after the prefix's server has stopped.
+sandbox_cleanup() {
+  if [ -n "${drive_c:-}" ]; then rm -f "$drive_c/bench"; fi
   rm -rf "$data_root"
 }
-trap cleanup EXIT
-sandbox_start "$bench_dir"
+sandbox_session "$bench_dir" "$root/build/bin"
+drive_c="$WINEPREFIX/drive_c"
+rm -rf "$drive_c/bench" "$data_root"
+mkdir -p "$data_root/bench"
+ln -s "$data_root/bench" "$drive_c/bench"
 cd "$drive_c"  # a working folder that Wine can reach
 
 quiet_wine() { wine "$@" </dev/null >"$bench_dir/wine.out" 2>/dev/null; }

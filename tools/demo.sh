@@ -13,12 +13,7 @@ bash scripts/setup.sh
 bash scripts/build.sh >/dev/null
 
 . scripts/sandbox.sh
-demo_dir="$root/build/demo"
-sandbox_prepare "$demo_dir" "$root/build/bin" >/dev/null
-
-sandbox_display
-trap 'sandbox_stop "$demo_dir"; kill "$xvfb_pid" 2>/dev/null || true' EXIT
-sandbox_start "$demo_dir"
+sandbox_session "$root/build/demo" "$root/build/bin"
 
 drive_c="$WINEPREFIX/drive_c"
 product_key='HKLM\SOFTWARE\Quendris\VESKARO'

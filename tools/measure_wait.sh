@@ -15,11 +15,7 @@ bash scripts/setup.sh
 bash scripts/build.sh >/dev/null
 
 . scripts/sandbox.sh
-sandbox_prepare "$root/build/sandbox" "$root/build/bin" >/dev/null
-
-sandbox_display
-trap 'sandbox_stop "$root/build/sandbox"; kill "$xvfb_pid" 2>/dev/null || true' EXIT
-sandbox_start "$root/build/sandbox"
+sandbox_session "$root/build/sandbox" "$root/build/bin"
 
 measure() { wine 'Y:\measure_wait.exe' "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 measure "$runs" 0
