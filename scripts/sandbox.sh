@@ -1,11 +1,18 @@
-# Sourced by the test and demo scripts: a Wine prefix under build/ that can't
-# reach the Linux file system through drive letters or profile links.
+# Sourced by the test, demo, benchmark and measuring scripts: a Wine prefix
+# under build/ that can't reach the Linux file system through drive letters
+# or profile links, with a virtual display and a wineserver of its own.
 #
-#   sandbox_prepare DIR   creates (or checks) the prefix DIR/prefix
+#   sandbox_session DIR BIN  the whole session: prepares the prefix
+#                         DIR/prefix with BIN as drive Y:, starts the display
+#                         and the prefix's wineserver, and stops both when
+#                         the script exits (after the script's own
+#                         sandbox_cleanup function, when it has one)
+#   sandbox_prepare DIR BIN  creates (or checks) the prefix
 #   sandbox_start DIR     starts its persistent wineserver and boots it
 #   sandbox_stop DIR      stops its wineserver
 #   sandbox_display       starts a virtual X display of its own (DISPLAY,
 #                         xvfb_pid), so that message boxes really appear
+#   sandbox_check         fails when the prefix could reach the Linux files
 #
 # The programs under test delete folders recursively; as root under Wine a
 # drive Z: (the Linux root) or a profile folder linked to the Linux home
@@ -14,18 +21,16 @@
 # Drive Y: maps the build's bin folder, read-only use: the tests take the
 # program and the stand-ins from there.
 
+sandbox_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# The environment of every Wine program of the sandbox DIR, as
+# scripts/sandbox.env gives it (ctest reads the same file).
 sandbox_env() {
-  local dir
+  local dir name value
   dir=$(cd "$1" && pwd)
-  export WINEPREFIX="$dir/prefix"
-  export WINEARCH=win64
-  export WINEDEBUG=-all
-  # Unix paths and command lines of non-ASCII names need a UTF-8 locale.
-  export LANG=C.UTF-8
-  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-  # Anything Wine would link to the home folder points into the sandbox.
-  export HOME="$dir/home"
-  export XDG_CONFIG_HOME="$dir/home/.config"
+  while IFS='=' read -r name value; do
+    if [[ $name =~ ^[A-Z_]+$ ]]; then export "$name=${value//@SANDBOX@/$dir}"; fi
+  done <"$sandbox_scripts/sandbox.env"
   mkdir -p "$HOME"
 }
 
@@ -38,7 +43,6 @@ sandbox_unlink_profiles() {
   done < <(find "$WINEPREFIX/drive_c/users" -type l -print0)
 }
 
-# Fails when the prefix could still reach the Linux file system.
 sandbox_check() {
   if [ -e "$WINEPREFIX/dosdevices/z:" ] || [ -L "$WINEPREFIX/dosdevices/z:" ]; then
     echo "sandbox: $WINEPREFIX still has drive Z:; refusing to run" >&2
@@ -91,13 +95,38 @@ sandbox_stop() {
   wineserver -w </dev/null >/dev/null 2>&1 || true
 }
 
+# Xvfb picks a free display number itself and writes it to file descriptor
+# 3 once it accepts connections; without that number the display did not
+# start, and the session must not go on (message boxes would fail at once).
 sandbox_display() {
-  local display="" n
-  for n in $(seq 91 199); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-  done
-  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+  local number_file number=""
+  number_file=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$number_file" </dev/null >/dev/null 2>&1 &
   xvfb_pid=$!
-  export DISPLAY="$display"
-  for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+  for _ in $(seq 1 100); do
+    number=$(tr -dc 0-9 <"$number_file")
+    [ -n "$number" ] || ! kill -0 "$xvfb_pid" 2>/dev/null && break
+    sleep 0.1
+  done
+  rm -f "$number_file"
+  if [ -z "$number" ]; then
+    echo "sandbox: the virtual display (Xvfb) did not start; refusing to run" >&2
+    kill "$xvfb_pid" 2>/dev/null || true
+    return 1
+  fi
+  export DISPLAY=":$number"
+}
+
+sandbox_session() {
+  sandbox_session_dir=$1
+  sandbox_prepare "$1" "$2"
+  sandbox_display || exit 1
+  trap sandbox_end EXIT
+  sandbox_start "$1"
+}
+
+sandbox_end() {
+  sandbox_stop "$sandbox_session_dir"
+  if declare -F sandbox_cleanup >/dev/null; then sandbox_cleanup; fi
+  kill "$xvfb_pid" 2>/dev/null || true
 }

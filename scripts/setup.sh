@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs the cross compilers, Wine, Xvfb and GoogleTest sources when they are
-# missing. Idempotent, and quick when everything is already there.
+# missing, and openssl and osslsigncode, with which the tests make test
+# certificates and sign copies of the programs. Idempotent, and quick when
+# everything is already there.
 set -euo pipefail
 
 packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64
-          xvfb xauth googletest cmake make)
+          xvfb xauth googletest cmake make openssl osslsigncode)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -8,6 +8,7 @@
 #include "driver/artefact_cleanup.h"
 #include "platform/child_process.h"
 #include "driver/installer_discovery.h"
+#include "driver/installer_signature.h"
 #include "platform/message_box.h"
 #include "platform/run_log.h"
 #include "platform/single_run.h"
@@ -62,7 +63,9 @@ void UnpackDataArchive(const tmk_String& updaterFolder) {
   tmk_String archive;
   archive.Format(L"%s\\%s", updaterFolder.Text(), kDataArchive);
   if (!PathExists(archive)) return;
-  vskr::ScopedCurrentFolder inUpdaterFolder(updaterFolder.Text());
+  // With its backslash: a drive root's "E:" alone names the drive's current
+  // folder, which may be another one.
+  vskr::ScopedCurrentFolder inUpdaterFolder(Concatenate(updaterFolder, L"\\").Text());
   // Whether tar started and how it ended is in the run log alone: the
   // installer runs in any case.
   (void)RunAndWait(tmk_String(kArchiveCommand), LaunchProfile::HiddenTool);
@@ -106,6 +109,10 @@ DWORD RunUpdateMode(UpdateContext& context, const tmk_String& commandLine,
     return ERROR_FILE_NOT_FOUND;
   }
   LogLine(L"installer found: \"%s\"", installerPath.Text());
+  // Checked before anything is changed, and kept unchangeable until started.
+  vskr::UniqueFileHandle checkedInstaller;
+  DWORD admitted = AdmitInstaller(installerPath, checkedInstaller);
+  if (admitted != ERROR_SUCCESS) return admitted;
 
   // Nothing is written before the run journal records what may change.
   DWORD journal = BeginRunJournal(context, false);
@@ -123,6 +130,7 @@ DWORD RunUpdateMode(UpdateContext& context, const tmk_String& commandLine,
   tmk_String installerCommand = InstallerCommandLine(installerPath, commandLine);
   vskr::ChildProcess installer;
   DWORD started = LaunchChild(installerCommand, LaunchProfile::VisibleProgram, installer);
+  checkedInstaller.Reset();  // a started installer holds its own file; the clean-up removes it
   if (started != ERROR_SUCCESS) {
     LogLine(L"the installer could not be started: the configuration is restored and the "
             L"update's files are removed");

@@ -74,17 +74,19 @@ std::vector<std::wstring> PathVariableFolders() {
 }
 
 // The system's search order for a program named without a folder, less the
-// updater's own folder and less relative PATH entries.
+// updater's own folder in any of its names and less relative PATH entries.
+// When the own folder can't be told, the current folder may be it: then
+// neither is searched.
 std::vector<std::wstring> ProgramSearchFolders() {
   std::vector<std::wstring> folders;
   const std::wstring ownFolder = OwnProgramFolder();
   auto add = [&](const std::wstring& folder) {
     std::wstring comparable = ComparablePath(folder);
     if (comparable.empty()) return;  // relative or unusable
-    if (!ownFolder.empty() && SamePath(comparable, ownFolder)) return;
+    if (!ownFolder.empty() && IsSamePlace(comparable, ownFolder)) return;
     folders.push_back(comparable);
   };
-  add(vskr::CurrentFolder());
+  if (!ownFolder.empty()) add(vskr::CurrentFolder());
   add(vskr::SystemFolder());
   std::wstring windows = vskr::WindowsFolder();
   if (!windows.empty()) add(windows + L"\\System");

@@ -58,9 +58,9 @@ enum class ProgramLookup {
 };
 
 // Looks up the program that an unqualified first token ("tar", "net.exe")
-// names: in the current folder unless it is the updater's own folder, the
-// system folder, the 16-bit system folder, the Windows folder and the
-// absolute folders of PATH, in that order, with ".exe" added to a name
-// without extension. `program` receives the path found; it is not touched
+// names: in the current folder unless it is the updater's own folder (in
+// any of its names) or that folder can't be told, the system folder, the
+// 16-bit system folder, the Windows folder and the absolute folders of PATH,
+// in that order, with ".exe" added to a name without extension. `program` receives the path found; it is not touched
 // otherwise.
 ProgramLookup FindChildProgram(const tmk_String& commandLine, tmk_String& program);

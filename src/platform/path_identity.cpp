@@ -106,9 +106,35 @@ bool IsRootFolder(const std::wstring& comparablePath) {
   return false;
 }
 
-std::wstring OwnProgramFolder() {
-  std::wstring path = vskr::OwnModulePath();
-  size_t slash = path.find_last_of(L'\\');
-  if (slash == std::wstring::npos) return std::wstring();
-  return ComparablePath(path.substr(0, slash));
+namespace {
+
+// The volume and the file index of the folder at the comparable path
+// `folder`; false when it can't be opened. Opened with its backslash: "E:"
+// alone would open the drive's current folder.
+bool ReadIdentity(const std::wstring& folder, BY_HANDLE_FILE_INFORMATION& info) {
+  vskr::UniqueFileHandle handle(CreateFileW((folder + L"\\").c_str(), 0,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                            nullptr));
+  return handle && GetFileInformationByHandle(handle.Get(), &info);
 }
+
+}  // namespace
+
+bool IsSamePlace(const std::wstring& a, const std::wstring& b) {
+  if (SamePath(a, b)) return true;
+  BY_HANDLE_FILE_INFORMATION first{}, second{};
+  return ReadIdentity(a, first) && ReadIdentity(b, second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+
+std::wstring ComparableFolderOf(const std::wstring& filePath) {
+  size_t slash = filePath.find_last_of(L'\\');
+  if (slash == std::wstring::npos) return std::wstring();
+  // With its backslash: "E:" alone names the drive's current folder, "E:\"
+  // its root.
+  return ComparablePath(filePath.substr(0, slash + 1));
+}
+
+std::wstring OwnProgramFolder() { return ComparableFolderOf(vskr::OwnModulePath()); }

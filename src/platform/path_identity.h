@@ -38,5 +38,16 @@ bool IsSameOrAbove(const std::wstring& folder, const std::wstring& path);
 // ("\\server"), in comparable form, and for the root of any mounted volume.
 bool IsRootFolder(const std::wstring& comparablePath);
 
-// The folder of the running program, in comparable form.
+// True when two comparable folder paths name the same folder: equal up to
+// letter case, or both open to the same folder of the same volume (reached
+// through a link, a substituted drive or another name of a share).
+bool IsSamePlace(const std::wstring& a, const std::wstring& b);
+
+// The folder of the file at `filePath`, in comparable form: "E:" for
+// "E:\x.exe", "\\server\share" for "\\server\share\x.exe". Empty when
+// `filePath` is not absolute.
+std::wstring ComparableFolderOf(const std::wstring& filePath);
+
+// The folder of the running program, in comparable form; empty when the
+// system can't tell.
 std::wstring OwnProgramFolder();

@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/admin_folder.h"
 #include "platform/path_identity.h"
 #include "platform/system_text.h"
 
@@ -17,17 +18,26 @@ bool IsLinkOrMissing(const tmk_String& path, bool& missing) {
 }
 
 // Creates `folder` and the folders above it that are missing, refusing any
-// that is a link. Returns false when the folder can't be used.
-bool PrepareFolder(const tmk_String& folder) {
+// that is a link. Returns false when the folder can't be used. The log's own
+// folder (`administratorsOnly`) is for administrators and the system alone,
+// whether it is made now or was there: one that can't be given that access
+// gets no log. That access is not read back, as some systems keep no
+// descriptor and would report another one.
+bool PrepareFolder(const tmk_String& folder, bool administratorsOnly) {
   bool missing = false;
   if (IsLinkOrMissing(folder, missing)) return false;
-  if (!missing) return true;
-  const wchar_t* last = std::wcsrchr(folder.Text(), L'\\');
-  if (!last || last == folder.Text()) return false;
-  tmk_String parent = Left(folder, static_cast<int>(last - folder.Text()));
-  if (std::wcslen(parent.Text()) > 3 && !PrepareFolder(parent)) return false;
-  if (!CreateDirectoryW(folder.Text(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+  if (!missing && !administratorsOnly) return true;
+  if (missing) {
+    const wchar_t* last = std::wcsrchr(folder.Text(), L'\\');
+    if (!last || last == folder.Text()) return false;
+    tmk_String parent = Left(folder, static_cast<int>(last - folder.Text()));
+    if (std::wcslen(parent.Text()) > 3 && !PrepareFolder(parent, false)) return false;
+  }
+  if (administratorsOnly) {
+    if (PrepareAdministratorsOnlyFolder(folder.Text()) != ERROR_SUCCESS) return false;
+  } else if (!CreateDirectoryW(folder.Text(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
     return false;
+  }
   return !IsLinkOrMissing(folder, missing) && !missing;
 }
 
@@ -92,7 +102,7 @@ tmk_String DefaultLogFolder() {
 }
 
 RunLog::RunLog(const tmk_String& logFolder) {
-  if (logFolder.IsEmpty() || !PrepareFolder(logFolder)) return;
+  if (logFolder.IsEmpty() || !PrepareFolder(logFolder, true)) return;
   tmk_String path = Concatenate(logFolder, L"\\vskr_updater.log");
   file_ = OpenWithoutFollowing(path);
   if (!file_) return;

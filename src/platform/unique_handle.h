@@ -85,11 +85,19 @@ struct CrtFindTraits {
   static void Close(Type h) { _findclose(h); }
 };
 
+// Memory the system handed out with LocalAlloc (security descriptors).
+struct LocalMemoryTraits {
+  using Type = void*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type h) { LocalFree(h); }
+};
+
 using UniqueHkey = UniqueHandle<HkeyTraits>;
 using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueCrtFind = UniqueHandle<CrtFindTraits>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 
 // The process and thread handles of a started child; both are closed when
 // the holder goes out of scope.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/admin_folder.h"
 #include "platform/message_box.h"
 #include "platform/registry_value.h"
 #include "platform/run_log.h"
@@ -406,9 +407,18 @@ DWORD PrepareJournalFolder(const tmk_String& folder) {
   if (common.empty() || path.size() <= common.size() + 1 ||
       _wcsnicmp(path.c_str(), common.c_str(), common.size()) != 0 || path[common.size()] != L'\\')
     return ERROR_BAD_PATHNAME;
+  // The journal root is for administrators and the system alone, as the
+  // run log's folder is (the journal holds the configuration's values); a
+  // run's folder inherits that access.
+  const size_t root = path.find_last_of(L'\\');
   for (size_t at = common.size() + 1; at <= path.size(); ++at) {
     if (at < path.size() && path[at] != L'\\') continue;
     const std::wstring step = path.substr(0, at);
+    if (at == root) {
+      DWORD error = PrepareAdministratorsOnlyFolder(step);
+      if (error != ERROR_SUCCESS) return error;
+      continue;
+    }
     if (CreateDirectoryW(step.c_str(), nullptr)) continue;
     DWORD error = GetLastError();
     if (error != ERROR_ALREADY_EXISTS || at == path.size()) return error;

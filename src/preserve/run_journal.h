@@ -26,9 +26,12 @@ tmk_String JournalRoot();
 
 // Creates `folder`, the new folder of one run's journal, and the folders
 // between the common application data folder and it where they are missing.
-// A link or a file anywhere on the way, and a `folder` that exists already,
-// are refused (ERROR_DIRECTORY, ERROR_ALREADY_EXISTS). Every journal folder
-// is created here and nowhere else. Returns 0 or the system's error.
+// The journal root (the folder above `folder`) is made a folder for
+// administrators and the system alone (PrepareAdministratorsOnlyFolder);
+// the run's folder inherits its access. A link or a file anywhere on the
+// way, and a `folder` that exists already, are refused (ERROR_DIRECTORY,
+// ERROR_CANT_ACCESS_FILE, ERROR_ALREADY_EXISTS). Every journal folder is
+// created here and nowhere else. Returns 0 or the system's error.
 [[nodiscard]] DWORD PrepareJournalFolder(const tmk_String& folder);
 
 // Starts this run's journal, before the run writes anything: sets

@@ -18,41 +18,12 @@
 
 #include <tlhelp32.h>
 
+#include <sstream>
 #include <string>
-#include <vector>
+
+#include "standins/standin_log.h"
 
 namespace installer_actions {
-
-inline std::wstring Utf8ToWide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-  return out;
-}
-
-inline std::vector<std::wstring> ReadLines(const std::wstring& path) {
-  std::vector<std::wstring> lines;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return lines;
-  std::string bytes;
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
-  CloseHandle(file);
-  std::wstring text = Utf8ToWide(bytes);
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find(L'\n', start);
-    if (end == std::wstring::npos) end = text.size();
-    std::wstring line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == L'\r') line.pop_back();
-    if (!line.empty()) lines.push_back(line);
-    start = end + 1;
-  }
-  return lines;
-}
 
 inline void SetMachineValue(const wchar_t* keyPath, const std::wstring& name,
                             const std::wstring& value) {
@@ -60,27 +31,11 @@ inline void SetMachineValue(const wchar_t* keyPath, const std::wstring& name,
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0,
                       KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS)
     return;
-  if (value.empty()) {
-    RegDeleteValueW(key, name.c_str());
-  } else {
+  if (value.empty()) RegDeleteValueW(key, name.c_str());
+  if (!value.empty())
     RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  }
   RegCloseKey(key);
-}
-
-inline void WriteUtf8(const std::wstring& path, const std::wstring& text) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string bytes(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], n,
-                      nullptr, nullptr);
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
 }
 
 inline void EndParent() {
@@ -108,7 +63,7 @@ inline void RunAndRecord(const std::wstring& exitCodeFile, std::wstring commandL
   DWORD code = 0;
   if (WaitForSingleObject(info.hProcess, 60000) == WAIT_OBJECT_0)
     GetExitCodeProcess(info.hProcess, &code);
-  WriteUtf8(exitCodeFile, std::to_wstring(code));
+  WriteFileText(exitCodeFile, std::to_string(code));
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
 }
@@ -123,7 +78,7 @@ inline void Perform(const std::wstring& line) {
   std::wstring left = rest.substr(0, equals);
   std::wstring right = equals == std::wstring::npos ? std::wstring() : rest.substr(equals + 1);
   if (verb == L"file") {
-    WriteUtf8(left, right);
+    WriteFileText(left, Utf8(right));
   } else if (verb == L"delete") {
     DeleteFileW(rest.c_str());
   } else if (verb == L"mkdir") {
@@ -148,9 +103,11 @@ inline void Perform(const std::wstring& line) {
 
 // Carries out the actions of the file named by VSKR_INSTALLER_ACTIONS.
 inline void PerformAll() {
-  wchar_t path[MAX_PATH * 2] = {0};
-  if (!GetEnvironmentVariableW(L"VSKR_INSTALLER_ACTIONS", path, MAX_PATH * 2)) return;
-  for (const std::wstring& line : ReadLines(path)) Perform(line);
+  std::wistringstream lines(Wide(ReadFileText(Variable(L"VSKR_INSTALLER_ACTIONS"))));
+  for (std::wstring line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == L'\r') line.pop_back();
+    if (!line.empty()) Perform(line);
+  }
 }
 
 }  // namespace installer_actions

@@ -15,86 +15,51 @@
 // The copy is told its part through VSKR_INSTALLER_ROLE=leftover.
 #include <windows.h>
 
+#include <process.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "precise_time.h"
 #include "standins/installer_actions.h"
-#include "standins/precise_time.h"
 #include "standins/standin_log.h"
 
 namespace {
 
-std::wstring Variable(const wchar_t* name) {
-  wchar_t buffer[1024] = {0};
-  DWORD length = GetEnvironmentVariableW(name, buffer, 1024);
-  return length && length < 1024 ? std::wstring(buffer, length) : std::wstring();
-}
-
-DWORD NumberVariable(const wchar_t* name) {
-  std::wstring text = Variable(name);
-  return text.empty() ? 0 : static_cast<DWORD>(std::wcstoul(text.c_str(), nullptr, 10));
-}
-
-void WriteFileText(const std::wstring& path, const std::string& text) {
-  if (path.empty()) return;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-}
-
+// Starts a copy of itself, detached, told its part through the environment.
 void StartLeftover() {
   std::wstring path = OwnPath();
-  std::wstring commandLine = L"\"" + path + L"\" --leftover";
-  SetEnvironmentVariableW(L"VSKR_INSTALLER_ROLE", L"leftover");
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                     DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup,
-                     &info)) {
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-  }
-  SetEnvironmentVariableW(L"VSKR_INSTALLER_ROLE", nullptr);
+  _wputenv(L"VSKR_INSTALLER_ROLE=leftover");
+  _wspawnl(_P_DETACH, path.c_str(), (L"\"" + path + L"\"").c_str(), L"--leftover", nullptr);
+  _wputenv(L"VSKR_INSTALLER_ROLE=");
 }
 
 int RunAsLeftover() {
-  AppendStandInLog(L"");
-  Sleep(NumberVariable(L"VSKR_INSTALLER_LEFTOVER_MS"));
+  AppendStandInLog();
+  Sleep(_wtoi(Variable(L"VSKR_INSTALLER_LEFTOVER_MS").c_str()));
   WriteFileText(Variable(L"VSKR_INSTALLER_LEFTOVER_DONE"), "done");
-  AppendStandInLogAs(OwnFileName() + L":end", L"");
+  AppendStandInLog(OwnFileName() + L":end");
   return 0;
 }
 
 int RunAsInstaller() {
-  AppendStandInLog(L"");
-  std::wstring startupFile = Variable(L"VSKR_INSTALLER_STARTUP_FILE");
-  if (!startupFile.empty()) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    GetStartupInfoW(&startup);
-    char text[64];
-    std::snprintf(text, sizeof text, "flags=0x%lx show=%u", static_cast<unsigned long>(startup.dwFlags),
-                  static_cast<unsigned>(startup.wShowWindow));
-    WriteFileText(startupFile, text);
-  }
+  AppendStandInLog();
+  STARTUPINFOW startup{};
+  GetStartupInfoW(&startup);
+  char text[64];
+  std::snprintf(text, sizeof text, "flags=0x%lx show=%u",
+                static_cast<unsigned long>(startup.dwFlags), startup.wShowWindow + 0u);
+  WriteFileText(Variable(L"VSKR_INSTALLER_STARTUP_FILE"), text);
   installer_actions::PerformAll();
   if (!Variable(L"VSKR_INSTALLER_LEFTOVER_MS").empty()) StartLeftover();
-  Sleep(NumberVariable(L"VSKR_INSTALLER_SLEEP_MS"));
+  Sleep(_wtoi(Variable(L"VSKR_INSTALLER_SLEEP_MS").c_str()));
   WriteFileText(Variable(L"VSKR_INSTALLER_WRITE"), "installed");
-  std::wstring timesFile = Variable(L"VSKR_INSTALLER_TIMES");
-  if (!timesFile.empty()) {
-    FILETIME creation, exit, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &creation, &exit, &kernel, &user);
-    char text[64];
-    std::snprintf(text, sizeof text, "%llu %llu", Ticks(creation), PreciseNow());
-    WriteFileText(timesFile, text);
-  }
-  return static_cast<int>(NumberVariable(L"VSKR_INSTALLER_EXIT"));
+  FILETIME creation, exit, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &creation, &exit, &kernel, &user);
+  std::snprintf(text, sizeof text, "%llu %llu", Ticks(creation), PreciseNow());
+  WriteFileText(Variable(L"VSKR_INSTALLER_TIMES"), text);
+  return _wtoi(Variable(L"VSKR_INSTALLER_EXIT").c_str());
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 # its own (build/demo/prefix): the state before and after each run, the
 # dialogs shown and the programs started.
 #
-# The scenes are the files scripts/demo.d/*.sh, sourced in order; they use
+# The scenes are the files tools/demo.d/*.sh, sourced in order; they use
 # the functions below.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,12 +13,7 @@ bash scripts/setup.sh
 bash scripts/build.sh >/dev/null
 
 . scripts/sandbox.sh
-demo_dir="$root/build/demo"
-sandbox_prepare "$demo_dir" "$root/build/bin" >/dev/null
-
-sandbox_display
-trap 'sandbox_stop "$demo_dir"; kill "$xvfb_pid" 2>/dev/null || true' EXIT
-sandbox_start "$demo_dir"
+sandbox_session "$root/build/demo" "$root/build/bin"
 
 drive_c="$WINEPREFIX/drive_c"
 product_key='HKLM\SOFTWARE\Quendris\VESKARO'
@@ -140,7 +135,7 @@ sample_installation() {
     $'[TMK-QIRO]\r\nPHI_ROOTPATH=C:\\Program Files\\Veskaro\r\nPHI_LANGUAGE=German\r\nPHI_DWGEDITORARGUMENT=/nologo 0\r\n'
 }
 
-for scene in scripts/demo.d/*.sh; do
+for scene in tools/demo.d/*.sh; do
   . "$scene"
 done
 printf '\nDemo finished.\n'

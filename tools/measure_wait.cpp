@@ -12,22 +12,61 @@
 //              a share of the same wall time
 #include <windows.h>
 
+#include <shellapi.h>
+#include <shlobj.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "standins/precise_time.h"
-#include "support/sandbox.h"
+#include "platform/unique_handle.h"
+#include "precise_time.h"
 
 namespace {
 
-using namespace testing_support;
-
+const wchar_t kRoot[] = L"C:\\vskr_measure";
 const wchar_t kFolder[] = L"C:\\vskr_measure\\Update";
 const wchar_t kTimesFile[] = L"C:\\vskr_measure\\times.txt";
 const wchar_t kInstallerName[] = L"qiro_upd240046_win64.exe";
+
+// Deletes the measuring folder with everything in it (it holds no links).
+void DeleteMeasuringFolder() {
+  std::wstring from = std::wstring(kRoot) + L'\0';  // the list ends with a second zero
+  SHFILEOPSTRUCTW operation{};
+  operation.wFunc = FO_DELETE;
+  operation.pFrom = from.c_str();
+  operation.fFlags = FOF_NO_UI;
+  SHFileOperationW(&operation);
+}
+
+void CopyFromBin(const wchar_t* name, const std::wstring& target) {
+  SHCreateDirectoryExW(nullptr, target.substr(0, target.find_last_of(L'\\')).c_str(), nullptr);
+  CopyFileW((std::wstring(L"Y:\\") + name).c_str(), target.c_str(), FALSE);
+}
+
+// The updater and the 64-bit installer stand-in in the measuring folder;
+// no installation (no product key), and the registration tool's stand-in
+// in both framework folders, so that the figures include the registration.
+void Prepare() {
+  DeleteMeasuringFolder();
+  vskr::UniqueHkey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quendris\\VESKARO", 0,
+                    KEY_ALL_ACCESS | KEY_WOW64_64KEY, key.Put()) == ERROR_SUCCESS) {
+    RegDeleteTreeW(key.Get(), nullptr);
+    key.Reset();
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quendris\\VESKARO", KEY_WOW64_64KEY, 0);
+  }
+  wchar_t windows[MAX_PATH] = {0};
+  GetWindowsDirectoryW(windows, MAX_PATH);
+  for (const wchar_t* framework : {L"Framework", L"Framework64"}) {
+    CopyFromBin(L"standin_tool.exe", std::wstring(windows) + L"\\Microsoft.NET\\" + framework +
+                                         L"\\v4.0.30319\\regasm.exe");
+  }
+  CopyFromBin(L"vskr_updater.exe", std::wstring(kFolder) + L"\\vskr_updater.exe");
+  CopyFromBin(L"standin_installer64.exe", std::wstring(kFolder) + L"\\" + kInstallerName);
+}
 
 double Seconds(unsigned long long ticks) { return ticks / 1e7; }
 
@@ -56,23 +95,26 @@ Run MeasureOnce(const std::wstring& updater) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
   unsigned long long start = PreciseNow();
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      L"C:\\vskr_measure", &startup, &info)) {
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, kRoot,
+                      &startup, &info)) {
     return run;
   }
+  vskr::ChildProcess child;
+  child.Adopt(info);
   std::vector<Sample> samples;
-  while (WaitForSingleObject(info.hProcess, 20) == WAIT_TIMEOUT) {
-    samples.push_back({PreciseNow(), CpuTicks(info.hProcess)});
-    if (Seconds(PreciseNow() - start) > 120) TerminateProcess(info.hProcess, 1);
+  while (WaitForSingleObject(child.Process.Get(), 20) == WAIT_TIMEOUT) {
+    samples.push_back({PreciseNow(), CpuTicks(child.Process.Get())});
+    if (Seconds(PreciseNow() - start) > 120) TerminateProcess(child.Process.Get(), 1);
   }
   unsigned long long end = PreciseNow();
-  unsigned long long cpuEnd = CpuTicks(info.hProcess);
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
+  unsigned long long cpuEnd = CpuTicks(child.Process.Get());
 
   unsigned long long created = 0, finished = 0;
-  std::string times = ReadBytes(kTimesFile);
-  if (std::sscanf(times.c_str(), "%llu %llu", &created, &finished) != 2) return run;
+  FILE* times = _wfopen(kTimesFile, L"rb");
+  if (!times) return run;
+  int read = std::fscanf(times, "%llu %llu", &created, &finished);
+  std::fclose(times);
+  if (read != 2) return run;
   run.total = Seconds(end - start);
   run.installer = Seconds(finished - created);
   run.added = run.total - run.installer;
@@ -108,14 +150,8 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring installerMs = argv[2];
   std::wstring leftoverMs = argc > 3 ? argv[3] : L"";
 
-  ResetFolder(L"C:\\vskr_measure");
-  // No installation to prepare; the registration after the installer runs
-  // the tool's stand-in, so that the figures include it.
-  DeleteMachineKey(kProductKeyPath);
-  InstallRegistrationTool();
-  std::wstring updater = InstallUpdater(kFolder);
-  CopyFileW((BuildBin() + L"\\standin_installer64.exe").c_str(),
-            (std::wstring(kFolder) + L"\\" + kInstallerName).c_str(), FALSE);
+  Prepare();
+  std::wstring updater = std::wstring(kFolder) + L"\\vskr_updater.exe";
   SetEnvironmentVariableW(L"VSKR_INSTALLER_SLEEP_MS", installerMs.c_str());
   SetEnvironmentVariableW(L"VSKR_INSTALLER_TIMES", kTimesFile);
   if (!leftoverMs.empty()) SetEnvironmentVariableW(L"VSKR_INSTALLER_LEFTOVER_MS", leftoverMs.c_str());
@@ -133,7 +169,6 @@ int wmain(int argc, wchar_t** argv) {
       std::printf("  run %d: no figures\n", i + 1);
       continue;
     }
-    WaitUntilNoProcessNamed(kInstallerName, 60000);
     std::printf("  %8.3f %10.3f %8.0f %9.0f %8.0f %11.1f %8.3f\n", run.total, run.installer,
                 run.added * 1000, run.before * 1000, run.after * 1000, run.waitCpuMs,
                 run.waitShare * 100);
@@ -154,6 +189,6 @@ int wmain(int argc, wchar_t** argv) {
   // the share is the steadier figure.
   std::printf("  processor time while waiting, all runs together: %.0f ms in %.1f s = %.3f %%\n",
               pooledCpuMs, pooledWallMs / 1000, pooledWallMs > 0 ? 100 * pooledCpuMs / pooledWallMs : 0);
-  DeleteTreeNoFollow(L"C:\\vskr_measure");
+  DeleteMeasuringFolder();
   return 0;
 }

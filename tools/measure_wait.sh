@@ -2,7 +2,7 @@
 # Measures the time the updater adds around an installer and the processor
 # time it uses while it waits, with the 64-bit installer stand-in, in the
 # test sandbox (build/sandbox; don't run it alongside scripts/test.sh).
-#   bash scripts/measure_wait.sh [runs]
+#   bash tools/measure_wait.sh [runs]
 # Three cases: an installer that ends at once, one that works 5 s, and one
 # that ends at once but leaves a copy of itself running for 20 s (the
 # updater then spends those seconds in its once-a-second process-list poll).
@@ -15,11 +15,7 @@ bash scripts/setup.sh
 bash scripts/build.sh >/dev/null
 
 . scripts/sandbox.sh
-sandbox_prepare "$root/build/sandbox" "$root/build/bin" >/dev/null
-
-sandbox_display
-trap 'sandbox_stop "$root/build/sandbox"; kill "$xvfb_pid" 2>/dev/null || true' EXIT
-sandbox_start "$root/build/sandbox"
+sandbox_session "$root/build/sandbox" "$root/build/bin"
 
 measure() { wine 'Y:\measure_wait.exe' "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 measure "$runs" 0

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates the data of scripts/bench.sh: an unpacked update package with the
+"""Generates the data of tools/bench.sh: an unpacked update package with the
 thirteen package folders and an installation that holds about half of its
 files, plus the lists the bench runs from.
 

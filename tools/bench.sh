@@ -2,12 +2,12 @@
 # Times package mode against xcopy, robocopy and a bare CopyFileW loop on a
 # generated package, in a Wine prefix of its own (build/bench/prefix).
 #
-#   bash scripts/bench.sh [FILES...]      sizes, default: 2500 5000 10000
-#   RUNS=7 bash scripts/bench.sh          timed runs per program and size
-#   BENCH_ON_DISK=1 bash scripts/bench.sh data on the disk instead of in
+#   bash tools/bench.sh [FILES...]        sizes, default: 2500 5000 10000
+#   RUNS=7 bash tools/bench.sh            timed runs per program and size
+#   BENCH_ON_DISK=1 bash tools/bench.sh   data on the disk instead of in
 #                                         memory (much noisier)
 #
-# For each size (number of package files) scripts/bench_data.py generates an
+# For each size (number of package files) tools/bench_data.py generates an
 # unpacked package with the thirteen package folders and an installation that
 # holds about half of its files. Then, RUNS times, each of these runs in turn
 # (each round starts with the next one), the installation put back as
@@ -45,23 +45,20 @@ bash scripts/build.sh >/dev/null
 
 . scripts/sandbox.sh
 bench_dir="$root/build/bench"
-sandbox_prepare "$bench_dir" "$root/build/bin" >/dev/null
-drive_c="$WINEPREFIX/drive_c"
-rm -rf "$drive_c/bench"
 data_root="$bench_dir/data"
 if [ -z "${BENCH_ON_DISK:-}" ]; then
   data_root="/dev/shm/vskr_bench_$(printf '%s' "$root" | md5sum | cut -c1-8)"
 fi
-rm -rf "$data_root"
-mkdir -p "$data_root/bench"
-ln -s "$data_root/bench" "$drive_c/bench"
-cleanup() {
-  sandbox_stop "$bench_dir"
-  rm -f "$drive_c/bench"
+# Run by the session's end, after the prefix's server has stopped.
+sandbox_cleanup() {
+  if [ -n "${drive_c:-}" ]; then rm -f "$drive_c/bench"; fi
   rm -rf "$data_root"
 }
-trap cleanup EXIT
-sandbox_start "$bench_dir"
+sandbox_session "$bench_dir" "$root/build/bin"
+drive_c="$WINEPREFIX/drive_c"
+rm -rf "$drive_c/bench" "$data_root"
+mkdir -p "$data_root/bench"
+ln -s "$data_root/bench" "$drive_c/bench"
 cd "$drive_c"  # a working folder that Wine can reach
 
 quiet_wine() { wine "$@" </dev/null >"$bench_dir/wine.out" 2>/dev/null; }
@@ -142,7 +139,7 @@ for files in "${sizes[@]}"; do
   pristine="$data_root/pristine/$files"
   mkdir -p "$data" "$pristine"
   echo "== $files files: generating"
-  described=$(python3 "$root/scripts/bench_data.py" generate "$files" "$data" \
+  described=$(python3 "$root/tools/bench_data.py" generate "$files" "$data" \
     "C:\\bench\\$files" "$pristine")
   echo "   $described"
   cp "$root/build/bin/vskr_updater.exe" "$data/Update/"
@@ -164,7 +161,7 @@ for files in "${sizes[@]}"; do
       walls[$tool]+="$wall "
       cpus[$tool]+="$cpu "
       if [ "$run" -eq 1 ]; then
-        checks[$tool]=$(python3 "$root/scripts/bench_data.py" check "$data" "$pristine")
+        checks[$tool]=$(python3 "$root/tools/bench_data.py" check "$data" "$pristine")
       fi
       printf '   run %d %-8s %6.2f s elapsed %6.2f s processor\n' "$run" "$tool" "$wall" "$cpu"
     done

@@ -1,12 +1,24 @@
-// run_watched <command line...>
-// Starts the command line, presses OK on every message box it shows, and
-// prints what happened: each dialog, the exit code and the time taken.
+// run_watched <program> [arguments...]
+// Starts the program with the arguments, presses OK on every message box it
+// shows, and prints what happened: each dialog, the exit code and the time
+// taken.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
-#include "support/sandbox.h"
+#include "dialog_watch.h"
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string out(n > 0 ? n - 1 : 0, '\0');
+  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
+  return out;
+}
+
+}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
@@ -16,16 +28,15 @@ int wmain(int argc, wchar_t** argv) {
   // Re-quote the arguments as the program is to receive them.
   std::wstring commandLine = L"\"" + std::wstring(argv[1]) + L"\"";
   for (int i = 2; i < argc; ++i) commandLine += L" " + std::wstring(argv[i]);
-  testing_support::RunResult run = testing_support::RunWatched(commandLine, L"", 600000);
-  using testing_support::Narrow;
+  dialog_watch::RunResult run = dialog_watch::RunWatched(commandLine, L"", 600000);
   if (!run.started) {
-    std::printf("  could not start %s\n", Narrow(argv[1]).c_str());
+    std::printf("  could not start %s\n", Utf8(argv[1]).c_str());
     return 1;
   }
   if (run.dialogs.empty()) std::printf("  dialogs shown: none\n");
-  for (const auto& dialog : run.dialogs) {
+  for (const dialog_watch::Dialog& dialog : run.dialogs) {
     std::printf("  dialog shown: caption \"%s\", text \"%s\", %s, %s\n",
-                Narrow(dialog.caption).c_str(), Narrow(dialog.text).c_str(),
+                Utf8(dialog.caption).c_str(), Utf8(dialog.text).c_str(),
                 dialog.hasOwner ? "owned by a window" : "no owner",
                 dialog.hasIcon ? "error icon" : "no icon");
   }

@@ -1,0 +1,159 @@
+#include "platform/signature.h"
+
+#include <wincrypt.h>
+
+#include <softpub.h>
+#include <wintrust.h>
+
+#include "platform/system_text.h"
+#include "platform/unique_handle.h"
+
+namespace {
+
+// The functions this file calls, from the system's own DLLs.
+struct SystemCrypto {
+  decltype(&WinVerifyTrust) verifyTrust = nullptr;
+  decltype(&CryptQueryObject) queryObject = nullptr;
+  decltype(&CryptMsgGetParam) messageParameter = nullptr;
+  decltype(&CryptMsgClose) closeMessage = nullptr;
+  decltype(&CertFindCertificateInStore) findCertificate = nullptr;
+  decltype(&CertFreeCertificateContext) freeCertificate = nullptr;
+  decltype(&CertCloseStore) closeStore = nullptr;
+  decltype(&CertNameToStrW) nameToText = nullptr;
+  DWORD error = ERROR_SUCCESS;  // of loading them
+};
+
+// Loads `name` from the system folder by its full path; the DLLs it imports
+// in turn are looked for in that folder first. Never freed: the process
+// uses it until it ends.
+HMODULE LoadSystemDll(const wchar_t* name) {
+  std::wstring folder = vskr::SystemFolder();
+  if (folder.empty()) return nullptr;
+  return LoadLibraryExW((folder + L"\\" + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+template <typename Function>
+bool Resolve(HMODULE module, const char* name, Function& function) {
+  FARPROC found = module ? GetProcAddress(module, name) : nullptr;
+  function = reinterpret_cast<Function>(reinterpret_cast<void*>(found));
+  return function != nullptr;
+}
+
+SystemCrypto LoadSystemCrypto() {
+  SystemCrypto crypto;
+  HMODULE wintrust = LoadSystemDll(L"wintrust.dll");
+  HMODULE crypt32 = LoadSystemDll(L"crypt32.dll");
+  bool complete = Resolve(wintrust, "WinVerifyTrust", crypto.verifyTrust) &&
+                  Resolve(crypt32, "CryptQueryObject", crypto.queryObject) &&
+                  Resolve(crypt32, "CryptMsgGetParam", crypto.messageParameter) &&
+                  Resolve(crypt32, "CryptMsgClose", crypto.closeMessage) &&
+                  Resolve(crypt32, "CertFindCertificateInStore", crypto.findCertificate) &&
+                  Resolve(crypt32, "CertFreeCertificateContext", crypto.freeCertificate) &&
+                  Resolve(crypt32, "CertCloseStore", crypto.closeStore) &&
+                  Resolve(crypt32, "CertNameToStrW", crypto.nameToText);
+  DWORD error = GetLastError();
+  if (!complete) crypto.error = error != ERROR_SUCCESS ? error : ERROR_PROC_NOT_FOUND;
+  return crypto;
+}
+
+const SystemCrypto& Crypto() {
+  static const SystemCrypto crypto = LoadSystemCrypto();
+  return crypto;
+}
+
+struct CertStoreTraits {
+  using Type = HCERTSTORE;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type h) { Crypto().closeStore(h, 0); }
+};
+
+struct CryptMessageTraits {
+  using Type = HCRYPTMSG;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type h) { Crypto().closeMessage(h); }
+};
+
+struct CertificateTraits {
+  using Type = PCCERT_CONTEXT;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type h) { Crypto().freeCertificate(h); }
+};
+
+// The signer of a signed message: its issuer and serial number, as the
+// message's signer information names them.
+DWORD ReadSignerInfo(HCRYPTMSG message, std::vector<BYTE>& info) {
+  DWORD size = 0;
+  if (!Crypto().messageParameter(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size))
+    return GetLastError();
+  info.assign(size, 0);
+  if (!Crypto().messageParameter(message, CMSG_SIGNER_INFO_PARAM, 0, info.data(), &size))
+    return GetLastError();
+  return ERROR_SUCCESS;
+}
+
+std::wstring NameText(CERT_NAME_BLOB& name) {
+  DWORD units = Crypto().nameToText(X509_ASN_ENCODING, &name, CERT_X500_NAME_STR, nullptr, 0);
+  if (units <= 1) return std::wstring();
+  std::wstring text(units, L'\0');
+  units = Crypto().nameToText(X509_ASN_ENCODING, &name, CERT_X500_NAME_STR, &text[0], units);
+  text.resize(units > 0 ? units - 1 : 0);
+  return text;
+}
+
+}  // namespace
+
+LONG VerifyFileSignature(const std::wstring& path, HANDLE file, DWORD& lastError) {
+  const SystemCrypto& crypto = Crypto();
+  if (crypto.error != ERROR_SUCCESS) {
+    lastError = crypto.error;
+    return static_cast<LONG>(crypto.error);
+  }
+  WINTRUST_FILE_INFO fileInfo{};
+  fileInfo.cbStruct = sizeof fileInfo;
+  fileInfo.pcwszFilePath = path.c_str();
+  fileInfo.hFile = file;
+  WINTRUST_DATA data{};
+  data.cbStruct = sizeof data;
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+  data.dwUnionChoice = WTD_CHOICE_FILE;
+  data.pFile = &fileInfo;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  // No window: nobody is asked anything.
+  HWND noUser = reinterpret_cast<HWND>(INVALID_HANDLE_VALUE);
+  LONG result = crypto.verifyTrust(noUser, &action, &data);
+  lastError = GetLastError();
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  // Frees what the verification kept; its result tells nothing more.
+  (void)crypto.verifyTrust(noUser, &action, &data);
+  return result;
+}
+
+DWORD ReadSignerSubject(const std::wstring& path, SignerSubject& subject) {
+  const SystemCrypto& crypto = Crypto();
+  if (crypto.error != ERROR_SUCCESS) return crypto.error;
+  vskr::UniqueHandle<CertStoreTraits> store;
+  vskr::UniqueHandle<CryptMessageTraits> message;
+  DWORD encoding = 0, content = 0, format = 0;
+  if (!crypto.queryObject(CERT_QUERY_OBJECT_FILE, path.c_str(),
+                          CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY,
+                          0, &encoding, &content, &format, store.Put(), message.Put(), nullptr))
+    return GetLastError();
+  std::vector<BYTE> info;
+  DWORD read = ReadSignerInfo(message.Get(), info);
+  if (read != ERROR_SUCCESS) return read;
+  const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(info.data());
+  CERT_INFO wanted{};
+  wanted.Issuer = signer->Issuer;
+  wanted.SerialNumber = signer->SerialNumber;
+  vskr::UniqueHandle<CertificateTraits> certificate(
+      crypto.findCertificate(store.Get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                             CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+  if (!certificate) return GetLastError();
+  CERT_NAME_BLOB& name = certificate.Get()->pCertInfo->Subject;
+  subject.encoded.assign(name.pbData, name.pbData + name.cbData);
+  subject.text = NameText(name);
+  return ERROR_SUCCESS;
+}

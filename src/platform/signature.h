@@ -1,0 +1,42 @@
+// Authenticode signatures of program files as the system verifies them, and
+// the publisher a signature names.
+//
+// The system's wintrust.dll and crypt32.dll are loaded from the system
+// folder when first needed, not imported: neither is one the system always
+// takes from its own folder, so an imported one would be looked for first in
+// this elevated program's folder, where a download may have planted it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// The publisher of a signed file: the subject of the certificate that signed
+// it (the leaf signer). A renewed certificate of the same publisher has the
+// same subject.
+struct SignerSubject {
+  std::vector<BYTE> encoded;  // as the certificate holds it; empty when none was read
+  std::wstring text;          // "CN=..., O=...", for the run log
+};
+
+// Verifies the signature embedded in the file at `path` with WinVerifyTrust
+// (WINTRUST_ACTION_GENERIC_VERIFY_V2) without any user interface. Nothing is
+// fetched from the network: revocation is checked only as far as the
+// machine's Authenticode policy asks, and only against what the system has
+// cached (workstations are often offline, where fetching would wait for
+// time-outs and then fail a valid file). `file`, when not null, is a handle
+// of the file opened for reading, which is verified instead of the path.
+// Returns the system's result: 0 for a valid signature, TRUST_E_NOSIGNATURE,
+// TRUST_E_BAD_DIGEST, CERT_E_UNTRUSTEDROOT and so on, or the error of
+// loading the system's DLLs. `lastError` receives the thread's error after
+// the verification: with TRUST_E_NOSIGNATURE it tells a missing signature
+// (TRUST_E_NOSIGNATURE, TRUST_E_SUBJECT_FORM_UNKNOWN,
+// TRUST_E_PROVIDER_UNKNOWN) from one that is there but can't be read.
+[[nodiscard]] LONG VerifyFileSignature(const std::wstring& path, HANDLE file, DWORD& lastError);
+
+// Reads the subject of the certificate that signed the file at `path` (its
+// first signer), whether or not the signature verifies. Returns 0, or the
+// system's error (CRYPT_E_NO_MATCH for a file without a signature); `subject`
+// is not touched then.
+[[nodiscard]] DWORD ReadSignerSubject(const std::wstring& path, SignerSubject& subject);

@@ -1,0 +1,315 @@
+// Runs of the real updater on one sample installation, with stand-ins for
+// the installer and the system's tools: the outcome of each run (exit code,
+// dialog), the configuration that must outlast the installer, the run log,
+// the clean-up after a failed installer start, and package mode.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "platform/known_folders.h"
+#include "platform/unique_handle.h"
+#include "support/sandbox.h"
+
+namespace {
+
+using namespace testing_support;
+
+using Names = std::vector<std::wstring>;
+const wchar_t kInstaller[] = L"qiro_upd240046_win64.exe";
+const Dialog kNoUpdateFile{L"QIRO Update", L"No update file found.", false, true};
+const Dialog kNoProgramPath{L"Error", L"The VESKARO program path cannot be determined. Please "
+                            L"contact your administrator or the VESKARO hotline.", false, false};
+
+// Expects the parts in this order in `text`.
+void ExpectInOrder(const std::wstring& text, const std::vector<std::wstring>& parts) {
+  size_t at = 0;
+  for (const std::wstring& part : parts) {
+    at = text.find(part, at);
+    ASSERT_NE(std::wstring::npos, at) << Narrow(part) << "\n--- in:\n" << Narrow(text);
+  }
+}
+
+class SampleRun : public testing::Test {
+ protected:
+  // The installation as its installer leaves it. The product key's values
+  // carry no terminating zero, as this program writes them. The update
+  // folder's path has a blank: "C:\vskr_tests\Upd.exe" is where a program
+  // would be planted.
+  void SetUp() override {
+    for (const std::wstring& folder : {install_, update_, start_}) ResetFolder(folder);
+    DeleteMachineKey(kProductKeyPath);
+    for (const auto& value : std::vector<std::pair<const wchar_t*, std::wstring>>{
+             {L"ROOTPATH", root_}, {L"EXECUTABLEPATH", root_ + L"\\Sys2021"}, {L"DATA_PATH", data_},
+             {L"WORK_PATH", install_ + L"\\Work"}, {L"Linked_ACAD_Id", L"1004"},
+             {L"Linked_ACAD_Product", L"0"}})
+      SetMachineText(kProductKeyPath, value.first, value.second, REG_SZ, false);
+    WriteBytes(root_ + L"\\Sys2021\\VC_BaseSBCS_RD.dll", "library");
+    WriteBytes(Modules(), "[Modules]\r\nPiping=1\r\n");
+    WriteUtf16Text(settings_, L"[TMK-QIRO]\r\nPHI_ROOTPATH=0\r\nPHI_LANGUAGE=German\r\n"
+                              L"PHI_DWGEDITORARGUMENT=/nologo 0\r\n");
+    DeleteMachineValue(kEnvironmentKeyPath, L"VERSANT_DBID_NODE");
+    SetMachineText(kEnvironmentKeyPath, L"VERSANT_DBID", L"%SystemDrive%\\Db", REG_EXPAND_SZ);
+    SetMachineText(kEnvironmentKeyPath, L"VERSANT_DB", L"C:\\Db \u00c4");
+    for (const wchar_t* tool : {L"\\tar.exe", L"\\net.exe"})
+      InstallStandIn(L"standin_tool.exe", SystemToolsFolder() + tool);
+    InstallRegistrationTool();
+    InstallStandIn(L"standin_installer64.exe", update_ + L"\\" + kInstaller);
+    updater_ = InstallUpdater(update_);
+    DeleteFileW(log_.c_str());
+    ResetStandInLog();
+  }
+  void TearDown() override {
+    DeleteMachineKey(kProductKeyPath);
+    for (const wchar_t* name : {L"VERSANT_DBID", L"VERSANT_DB", L"VERSANT_DBID_NODE"})
+      DeleteMachineValue(kEnvironmentKeyPath, name);
+    for (const std::wstring& file : {settings_, settings_ + L".upd"}) DeleteFileW(file.c_str());
+    for (const std::wstring& folder : {install_, update_, start_}) DeleteTreeNoFollow(folder);
+  }
+
+  std::wstring Modules() const { return data_ + L"\\Data\\LocalCfg\\Modules.ini"; }
+  RunResult Run(const std::wstring& arguments) { return RunUpdaterIn(start_, updater_, arguments); }
+  void InstallerDoes(const std::wstring& actions) { WriteText(start_ + L"\\actions.txt", actions); }
+  Names Programs() const {
+    Names programs;
+    for (const StandInCall& call : ReadStandInLog()) programs.push_back(call.program);
+    return programs;
+  }
+
+  const std::wstring install_ = L"C:\\vskr_tests\\Veskaro \u03a9";  // not in the ANSI code page
+  const std::wstring root_ = install_ + L"\\Root";
+  const std::wstring data_ = install_ + L"\\Data";
+  const std::wstring update_ = L"C:\\vskr_tests\\Upd Test";
+  const std::wstring start_ = L"C:\\vskr_tests\\start here";
+  const std::wstring settings_ = CommonAppData() + L"\\Quendris\\QIRO\\Settings\\qiro.ini";
+  const std::wstring log_ = CommonAppData() + L"\\Quendris\\QIRO\\Logs\\vskr_updater.log";
+  // The settings file as the preparation leaves it: the registry's root in
+  // place of "0", the product switch in place of the launch argument's 0.
+  const std::wstring prepared_ = L"[TMK-QIRO]\r\nPHI_ROOTPATH=" + root_ +
+                                 L"\r\nPHI_LANGUAGE=German\r\n"
+                                 L"PHI_DWGEDITORARGUMENT=/nologo /product ACA\r\n";
+  ScopedVariable actions_{L"VSKR_INSTALLER_ACTIONS", start_ + L"\\actions.txt"};
+  std::wstring updater_;
+};
+
+// Runs that end before the installer: the program folder not verified, no
+// installer of the pattern (only look-alikes), package mode without a
+// package. Each tells why, and nothing is changed. The log, grown past its
+// bound, is kept as one old generation.
+TEST_F(SampleRun, RunEndingEarlyTellsWhyAndChangesNothing) {
+  // The arguments, what is taken away before the run, the outcome.
+  const std::tuple<const wchar_t*, std::wstring, DWORD, std::vector<Dialog>> rows[] = {
+      {L"", root_ + L"\\Sys2021\\VC_BaseSBCS_RD.dll", ERROR_PATH_NOT_FOUND, {kNoProgramPath}},
+      {L"/quiet", update_ + L"\\" + kInstaller, ERROR_FILE_NOT_FOUND, {kNoUpdateFile}},
+      {L"install_from_zip", L"", ERROR_FILE_NOT_FOUND, {kNoUpdateFile}},  // update mode
+      {L"/s XINSTALL_FROM_ZIPX", L"", ERROR_FILE_NOT_FOUND, {}},          // package mode
+  };
+  WriteBytes(update_ + L"\\qiro_upd240046_win32.exe", "MZ");
+  WriteBytes(update_ + L"\\xqiro_upd1_win64.exe", "MZ");
+  WriteBytes(log_, std::string(1100 * 1024, 'o'));
+  std::string settings = ReadBytes(settings_);
+  for (const auto& [arguments, removed, exitCode, dialogs] : rows) {
+    SCOPED_TRACE(Narrow(arguments));
+    DeleteFileW(removed.c_str());
+    RunResult run = Run(arguments);
+    EXPECT_EQ(exitCode, run.exitCode);
+    EXPECT_EQ(dialogs, run.dialogs);
+    EXPECT_TRUE(ReadStandInLog().empty());
+    EXPECT_EQ(settings, ReadBytes(settings_));
+    EXPECT_FALSE(PathExists(Modules() + L".upd"));
+    EXPECT_EQ(L"0", ReadMachineValue(kProductKeyPath, L"Linked_ACAD_Product").Text());
+  }
+  EXPECT_EQ(1100u * 1024, ReadBytes(log_.substr(0, log_.size() - 4) + L".old.log").size());
+  ExpectInOrder(ReadText(log_), {L"dialog shown: \"The VESKARO program path", L"exit code 3 (",
+                                 L"no installer qiro_upd*_win64.exe in \"" + update_ + L"\"",
+                                 L"dialog shown: \"No update file found.\"", L"exit code 2 ("});
+}
+
+// The whole update road. The system's tar unpacks the archive in the update
+// folder; the installer is started visibly by its quoted path with the
+// updater's command line, from the updater's current folder, and changes
+// the module configuration, the settings file, the language and the
+// database variables. Afterwards the workstation's are back with their
+// registry types, the component is registered with the root the installer
+// wrote, and the run log tells each step. Programs planted next to the
+// updater or at the blank of its path never run.
+TEST_F(SampleRun, ConfigurationOutlastsTheInstaller) {
+  WriteBytes(root_ + L"\\Sys2021\\RuZaduvAveded.exe", "index engine");
+  WriteBytes(update_ + L"\\vskr_update.zip", "PK\x05\x06");
+  InstallStandIn(L"standin_planted.exe", update_ + L"\\tar.exe");
+  InstallStandIn(L"standin_planted.exe", L"C:\\vskr_tests\\Upd.exe");
+  InstallerDoes(L"file " + Modules() + L"=[Modules]\n" +
+                L"ini TMK-QIRO|PHI_LANGUAGE=English\nini TMK-QIRO|PHI_ROOTPATH=C:\\Veskaro 24\n"
+                L"reg PHI_LANGUAGE=English\nenv VERSANT_DBID=installer-db\nenv VERSANT_DB=\n"
+                L"env VERSANT_DBID_NODE=node9\n");
+  ScopedVariable exitCode(L"VSKR_INSTALLER_EXIT", L"7");
+  ScopedVariable startup(L"VSKR_INSTALLER_STARTUP_FILE", start_ + L"\\startup.txt");
+  const std::wstring arguments = L"/quiet LANG=\"de DE\"";
+  RunResult run = Run(arguments);
+  DeleteFileW(L"C:\\vskr_tests\\Upd.exe");
+  EXPECT_EQ(7u, run.exitCode);  // the installer's
+  EXPECT_TRUE(run.dialogs.empty());
+  Names programs = Programs();  // a planted program logs its full path
+  std::sort(programs.begin(), programs.end());      // the index service's stop runs on
+  EXPECT_EQ((Names{L"net.exe", kInstaller, L"regasm.exe", L"tar.exe"}), programs);
+  EXPECT_EQ("flags=0x1 show=1", ReadBytes(start_ + L"\\startup.txt"));  // SW_SHOWNORMAL
+
+  EXPECT_EQ("[Modules]\r\nPiping=1\r\n", ReadBytes(Modules()));
+  EXPECT_EQ(prepared_, ReadText(settings_));  // still UTF-16: the root's Omega survives
+  EXPECT_FALSE(PathExists(Modules() + L".upd") || PathExists(settings_ + L".upd"));
+  EXPECT_EQ(L"German", ReadMachineValue(kProductKeyPath, L"PHI_LANGUAGE").Units());
+  RegistryValue dbid = ReadMachineValue(kEnvironmentKeyPath, L"VERSANT_DBID");
+  EXPECT_EQ(L"%SystemDrive%\\Db", dbid.Units());
+  EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), dbid.type);
+  EXPECT_EQ(L"C:\\Db \u00c4", ReadMachineValue(kEnvironmentKeyPath, L"VERSANT_DB").Units());
+  EXPECT_EQ(L"node9", ReadMachineValue(kEnvironmentKeyPath, L"VERSANT_DBID_NODE").Text());
+
+  const std::wstring installer = L"\"" + update_ + L"\\" + kInstaller + L"\"";
+  const std::wstring framework = WindowsFolder() + L"\\Microsoft.NET\\Framework64\\v4.0.30319";
+  ExpectInOrder(ReadText(log_), {
+      L"vskr_updater 1.0.0.0 ====\r\nprogram: \"" + updater_ + L"\"\r\ncommand line: " + arguments +
+          L"\r\nmode: update\r\ninstaller found: " + installer,
+      L"registry value Linked_ACAD_Product written: \"/product ACA\" (was \"0\")",
+      L"program started: net stop \"VIDUVIR Ezaze Dudevo\"",
+      L"backup copy made: \"" + Modules() + L".upd\"",
+      L"environment variable VERSANT_DBID saved: \"%SystemDrive%\\Db\" (REG_EXPAND_SZ)",
+      L"program started: tar -xf vskr_update.zip (current folder \"" + update_ + L"\")",
+      L"program started: " + installer + L" " + arguments + L" (current folder \"" + start_,
+      L"program ended with exit code 7: " + installer, L"waited ",
+      L"program started: \"" + framework + L"\\regasm.exe\" \"C:\\Veskaro 24\\"
+      L"VisioEventProcessor.dll\" /codebase (current folder \"" + framework + L"\")",
+      L"system environment variable VERSANT_DB written: \"C:\\Db \u00c4\" (REG_SZ)",
+      L"registry value PHI_LANGUAGE written: \"German\" (was \"English\")",
+      L"restored from its backup copy: \"" + settings_ + L"\"", L"exit code 7 ("});
+}
+
+// The installer hands on to a copy of itself that runs 2 s longer: the
+// registration comes only after that copy has ended, for the 64-bit
+// installer and for a 32-bit one.
+TEST_F(SampleRun, WaitsForTheInstallersLeftoverOfEitherBitness) {
+  ScopedVariable leftover(L"VSKR_INSTALLER_LEFTOVER_MS", L"2000");
+  const Names order = {kInstaller, kInstaller, kInstaller + std::wstring(L":end"), L"regasm.exe"};
+  for (const wchar_t* standIn : {L"standin_installer64.exe", L"standin_installer32.exe"}) {
+    InstallStandIn(standIn, update_ + L"\\" + kInstaller);
+    ResetStandInLog();
+    EXPECT_EQ(0u, Run(L"").exitCode);
+    EXPECT_EQ(order, Programs()) << Narrow(standIn);
+  }
+}
+
+// An installer file that is no program: the configuration is restored, no
+// registration runs, and the update's files go: in a folder of its own
+// everything but the running updater, in a folder of the system (the
+// Public Desktop) only the update's named files. Links go, never what they
+// point to.
+TEST_F(SampleRun, FailedInstallerStartTakesAwayOnlyTheUpdate) {
+  const std::wstring target = start_ + L"\\link target";
+  WriteText(target + L"\\keep.txt", L"keep");
+  for (const std::wstring& folder : {update_, KnownFolderPath(FOLDERID_PublicDesktop)}) {
+    SCOPED_TRACE(Narrow(folder));
+    std::wstring updater = InstallUpdater(folder);
+    WriteBytes(folder + L"\\qiro_upd240046_Win64.exe", "not a program");
+    WriteBytes(folder + L"\\VSKR_UPDATE.zip", "PK\x05\x06");
+    WriteText(folder + L"\\vskr_update\\Data\\x.txt", L"x");
+    WriteText(folder + L"\\vskr bystander\\plan.txt", L"plan");
+    ASSERT_TRUE(MakeLink(folder + L"\\vskr link", target));
+    ResetStandInLog();
+    RunResult run = RunUpdaterIn(start_, updater, L"");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_EXE_FORMAT), run.exitCode);
+    EXPECT_TRUE(run.dialogs.empty());
+    EXPECT_EQ(Names{L"tar.exe"}, Programs());
+    EXPECT_EQ(prepared_, ReadText(settings_));
+    EXPECT_FALSE(PathExists(settings_ + L".upd"));
+    for (auto name : {L"\\qiro_upd240046_Win64.exe", L"\\VSKR_UPDATE.zip", L"\\vskr_update"})
+      EXPECT_FALSE(PathExists(folder + name)) << Narrow(name);
+    EXPECT_EQ(folder != update_, PathExists(folder + L"\\vskr bystander\\plan.txt"));
+    EXPECT_EQ(L"keep", ReadText(target + L"\\keep.txt"));
+    for (const wchar_t* name : {L"\\vskr_updater.exe", L"\\vskr bystander", L"\\vskr link"})
+      DeleteTreeNoFollow(folder + name);
+  }
+}
+
+// The installer leaves a folder where the module configuration was: its
+// backup copy can't be put back, so it is kept, and the copy's error is the
+// run's outcome. A settings file without a language leaves the installer's.
+TEST_F(SampleRun, BackupWhoseCopyBackFailsIsKept) {
+  WriteUtf16Text(settings_, L"[TMK-QIRO]\r\nPHI_ROOTPATH=" + root_ + L"\r\n");
+  InstallerDoes(L"delete " + Modules() + L"\nmkdir " + Modules() + L"\nreg PHI_LANGUAGE=Russian\n");
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), Run(L"").exitCode);
+  EXPECT_EQ("[Modules]\r\nPiping=1\r\n", ReadBytes(Modules() + L".upd"));
+  EXPECT_FALSE(PathExists(settings_ + L".upd"));
+  EXPECT_NE(std::wstring::npos,
+            ReadText(log_).find(L"restoring the backup copy (kept) failed for \"" + Modules() +
+                                L".upd\" to \"" + Modules() + L"\": error 5 ("));
+  EXPECT_EQ(L"Russian", ReadMachineValue(kProductKeyPath, L"PHI_LANGUAGE").Text());
+}
+
+// Package mode refreshes the thirteen installation folders of the package
+// map: a package file replaces the installed file of the same relative path
+// (names compared as the file system compares them), and only that. Nothing
+// is added or removed, a package file named like an installed folder and a
+// folder link in the package are passed over, the package stays, and no
+// program (not even the installer beside the updater) is started.
+TEST_F(SampleRun, PackageModeReplacesOnlyInstalledFiles) {
+  const std::pair<const wchar_t*, const wchar_t*> rows[] = {
+      {L"Sys2021", L"Root\\Sys2021"}, {L"App", L"Root\\App"}, {L"app_acad_common", L"Root\\App"},
+      {L"Init", L"Root\\Init"}, {L"Tools", L"Root\\Tools"},
+      {L"SystemDefault", L"Root\\SystemDefault"}, {L"catalog", L"Work\\Work\\catalog"},
+      {L"library", L"Work\\Work\\library"}, {L"Config", L"Data\\Data\\Config"},
+      {L"Default", L"Data\\Data\\Default"}, {L"Template", L"Data\\Data\\Template"},
+      {L"Reports", L"Data\\Data\\Reports"}, {L"LocalCfg", L"Data\\Data\\LocalCfg"}};
+  const std::wstring package = update_ + L"\\vskr_update\\Veskaro\\";
+  for (const auto& row : rows) {
+    for (const wchar_t* name : {L"\\common.dll", L"\\SUB\\Nested \u00dc.txt", L"\\added.txt"})
+      WriteText(package + row.first + name, L"new from " + std::wstring(row.first));
+    WriteText(install_ + L"\\" + row.second + L"\\common.dll", L"old");
+    WriteText(install_ + L"\\" + row.second + L"\\sub\\nested \u00fc.txt", L"old");
+  }
+  WriteText(package + L"Sys2020\\common.dll", L"not this program folder's");
+  WriteText(package + L"Init\\Help", L"a file");
+  WriteText(root_ + L"\\Init\\Help\\index.htm", L"help");
+  ASSERT_TRUE(MakeLink(package + L"App\\loop", package + L"App"));
+
+  RunResult run = Run(L"INSTALL_FROM_ZIP");
+  EXPECT_EQ(0u, run.exitCode);
+  EXPECT_TRUE(run.dialogs.empty());
+  EXPECT_TRUE(ReadStandInLog().empty());
+  for (const auto& row : rows) {
+    // "app_acad_common" refreshes the folder of "App" after it.
+    std::wstring source = row.first == std::wstring(L"App") ? L"app_acad_common" : row.first;
+    const std::wstring installed = install_ + L"\\" + row.second;
+    EXPECT_EQ(L"new from " + source, ReadText(installed + L"\\common.dll"));
+    EXPECT_EQ(L"new from " + source, ReadText(installed + L"\\sub\\nested \u00fc.txt"));
+    EXPECT_FALSE(PathExists(installed + L"\\added.txt") || PathExists(installed + L"\\loop"));
+    EXPECT_TRUE(PathExists(package + row.first + L"\\added.txt"));
+  }
+  EXPECT_EQ(L"help", ReadText(root_ + L"\\Init\\Help\\index.htm"));
+}
+
+// A file that can't be replaced (here held open by another program) stops
+// the refresh of its row; the other rows are refreshed, the copy's error is
+// the run's outcome, and the run log names the file and the error. The
+// program folder of a 2020 installation is refreshed from "Sys2020".
+TEST_F(SampleRun, PackageRowStoppedByAFailedCopyLeavesTheOthers) {
+  SetMachineText(kProductKeyPath, L"EXECUTABLEPATH", root_ + L"\\Sys2020", REG_SZ, false);
+  const std::wstring package = update_ + L"\\vskr_update\\Veskaro\\";
+  for (const wchar_t* file : {L"\\Init\\init.ini", L"\\App\\menu.cfg", L"\\Sys2020\\Veskaro.exe"}) {
+    WriteText(package + file, L"new");
+    WriteText(root_ + file, L"old");
+  }
+  vskr::UniqueFileHandle hold(HoldWithoutWriteSharing(root_ + L"\\Init\\init.ini"));
+  ASSERT_TRUE(hold);
+  RunResult run = Run(L"INSTALL_FROM_ZIP");
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), run.exitCode);
+  EXPECT_TRUE(run.dialogs.empty());
+  EXPECT_EQ(L"old", ReadText(root_ + L"\\Init\\init.ini"));
+  EXPECT_EQ(L"new", ReadText(root_ + L"\\App\\menu.cfg"));
+  EXPECT_EQ(L"new", ReadText(root_ + L"\\Sys2020\\Veskaro.exe"));
+  ExpectInOrder(ReadText(log_), {L"failed for \"" + root_ + L"\\Init\\init.ini\" from \"",
+                                 L"\": error 32 (", L"Init\": 0 files replaced, stopped at a"});
+}
+
+}  // namespace
