@@ -85,14 +85,17 @@ install_standin() {  # install_standin NAME.exe WINDOWS_PATH
   cp "$root/build/bin/$1" "$f"
 }
 
-# run_updater FOLDER ARGS...: runs FOLDER\vskr_updater.exe and tells what
-# happened: dialogs, exit code, time, and the programs it started.
+# run_updater [--unseen] FOLDER ARGS...: runs FOLDER\vskr_updater.exe and
+# tells what happened: dialogs, exit code, time, and the programs it started.
+# With --unseen it runs as a deployment tool starts it, where nobody sees it.
 run_updater() {
+  local unseen=()
+  if [ "$1" = --unseen ]; then unseen=(--unseen); shift; fi
   local folder=$1; shift
   rm -f "$(unix_path "$VSKR_STANDIN_LOG")"
   mkdir -p "$(unix_path 'C:\demo')"
   say "  > $folder\\vskr_updater.exe $*"
-  quiet_wine 'Y:\run_watched.exe' "$folder\\vskr_updater.exe" "$@"
+  quiet_wine 'Y:\run_watched.exe' "${unseen[@]}" "$folder\\vskr_updater.exe" "$@"
   local log
   log=$(unix_path "$VSKR_STANDIN_LOG")
   if [ -s "$log" ]; then

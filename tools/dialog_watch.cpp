@@ -64,13 +64,17 @@ std::vector<Dialog> DialogWatcher::Stop() {
   return dialogs_;
 }
 
-RunResult RunWatched(const std::wstring& commandLine, const std::wstring& currentFolder,
-                     DWORD timeoutMs) {
+namespace {
+
+// Starts `commandLine` on `desktop` ("station\\desktop"; null: this one) and
+// waits at most `timeoutMs`, then kills it.
+RunResult RunOn(wchar_t* desktop, const std::wstring& commandLine,
+                const std::wstring& currentFolder, DWORD timeoutMs) {
   RunResult result;
-  DialogWatcher watcher;
   std::wstring buffer = commandLine;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  startup.lpDesktop = desktop;
   PROCESS_INFORMATION info{};
   auto begin = std::chrono::steady_clock::now();
   result.started = CreateProcessW(nullptr, &buffer[0], nullptr, nullptr, FALSE, 0, nullptr,
@@ -87,8 +91,33 @@ RunResult RunWatched(const std::wstring& commandLine, const std::wstring& curren
     GetExitCodeProcess(child.Process.Get(), &result.exitCode);
   }
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  return result;
+}
+
+}  // namespace
+
+RunResult RunWatched(const std::wstring& commandLine, const std::wstring& currentFolder,
+                     DWORD timeoutMs) {
+  DialogWatcher watcher;
+  RunResult result = RunOn(nullptr, commandLine, currentFolder, timeoutMs);
   Sleep(50);  // a last look for a dialog that is still closing
   result.dialogs = watcher.Stop();
+  return result;
+}
+
+RunResult RunUnseen(const std::wstring& commandLine, const std::wstring& currentFolder,
+                    DWORD timeoutMs) {
+  // The station and its desktop live until the run is over; the desktop is
+  // made on the new station, so this process switches to it for a moment.
+  HWINSTA ours = GetProcessWindowStation();
+  HWINSTA station = CreateWindowStationW(L"VskrUnseen", 0, WINSTA_ALL_ACCESS, nullptr);
+  if (!station || !SetProcessWindowStation(station)) return RunResult();
+  HDESK desktop = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  SetProcessWindowStation(ours);
+  wchar_t name[] = L"VskrUnseen\\Default";
+  RunResult result = desktop ? RunOn(name, commandLine, currentFolder, timeoutMs) : RunResult();
+  if (desktop) CloseDesktop(desktop);
+  CloseWindowStation(station);
   return result;
 }
 

@@ -59,4 +59,11 @@ class DialogWatcher {
 RunResult RunWatched(const std::wstring& commandLine, const std::wstring& currentFolder,
                      DWORD timeoutMs = 60000);
 
+// RunWatched on a window station of its own created without WSF_VISIBLE,
+// as a service or the system account in session 0 runs: nobody could see
+// or answer a message box there, so `dialogs` stays empty, and a program
+// that shows one waits until the time-out.
+RunResult RunUnseen(const std::wstring& commandLine, const std::wstring& currentFolder,
+                    DWORD timeoutMs = 60000);
+
 }  // namespace dialog_watch

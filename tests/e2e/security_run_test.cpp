@@ -23,23 +23,8 @@ const Dialog kRefusal{L"QIRO Update",
                       L"The update file is not signed by the publisher of this program.", false,
                       true};
 
-// Runs `script` (no double quotes) in the Linux system's shell, in kWork,
-// and waits until it has touched "done" there: Wine can't wait for a Linux
-// process.
-bool RunShell(const std::wstring& script) {
-  const std::wstring done = kWork + L"\\done";
-  DeleteFileW(done.c_str());
-  std::wstring command = L"\\\\?\\unix\\bin\\sh -c \"" + script + L"; touch done\"";
-  STARTUPINFOW startup{sizeof startup};
-  PROCESS_INFORMATION info{};
-  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, kWork.c_str(),
-                      &startup, &info))
-    return false;
-  CloseHandle(info.hProcess);
-  CloseHandle(info.hThread);
-  for (int i = 0; i < 3000 && !PathExists(done); ++i) Sleep(10);
-  return PathExists(done);
-}
+// Runs `script` (no double quotes) in the Linux system's shell, in kWork.
+bool RunShell(const std::wstring& script) { return RunUnixTool(L"cd \\\"$1\\\"; " + script, {kWork}); }
 
 std::wstring StartedPrograms() {
   std::wstring names;

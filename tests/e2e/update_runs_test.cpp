@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -34,7 +35,7 @@ void ExpectInOrder(const std::wstring& text, const std::vector<std::wstring>& pa
 }
 
 class SampleRun : public testing::Test {
- protected:
+ public:
   // The installation as its installer leaves it. The product key's values
   // carry no terminating zero, as this program writes them. The update
   // folder's path has a blank: "C:\vskr_tests\Upd.exe" is where a program
@@ -72,6 +73,10 @@ class SampleRun : public testing::Test {
 
   std::wstring Modules() const { return data_ + L"\\Data\\LocalCfg\\Modules.ini"; }
   RunResult Run(const std::wstring& arguments) { return RunUpdaterIn(start_, updater_, arguments); }
+  // As a deployment tool runs it: on a window station that nobody sees.
+  RunResult RunUnseen(const std::wstring& arguments) {
+    return dialog_watch::RunUnseen(L"\"" + updater_ + L"\" " + arguments, start_, 30000);
+  }
   void InstallerDoes(const std::wstring& actions) { WriteText(start_ + L"\\actions.txt", actions); }
   Names Programs() const {
     Names programs;
@@ -93,6 +98,7 @@ class SampleRun : public testing::Test {
                                  L"PHI_DWGEDITORARGUMENT=/nologo /product ACA\r\n";
   ScopedVariable actions_{L"VSKR_INSTALLER_ACTIONS", start_ + L"\\actions.txt"};
   std::wstring updater_;
+  vskr::UniqueFileHandle held_;  // a file held without any sharing during a run
 };
 
 // Runs that end before the installer: the program folder not verified, no
@@ -126,6 +132,75 @@ TEST_F(SampleRun, RunEndingEarlyTellsWhyAndChangesNothing) {
   ExpectInOrder(ReadText(log_), {L"dialog shown: \"The VESKARO program path", L"exit code 3 (",
                                  L"no installer qiro_upd*_win64.exe in \"" + update_ + L"\"",
                                  L"dialog shown: \"No update file found.\"", L"exit code 2 ("});
+}
+
+// Each outcome of a run as deployment tools see it, started on a window
+// station that nobody sees (a service, session 0): the run ends within its
+// time bound, shows nothing (the log has the dialog's text) and tells what
+// happened by its exit code.
+TEST_F(SampleRun, UnattendedRunTellsItsOutcomeByTheExitCodeAlone) {
+  using Arrange = std::function<void(SampleRun&)>;
+  auto exitWith = [](const wchar_t* code) {
+    return [code](SampleRun&) { SetEnvironmentVariableW(L"VSKR_INSTALLER_EXIT", code); };
+  };
+  auto hold = [](SampleRun& run, const std::wstring& path) {
+    run.held_.Reset(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  };
+  const std::wstring installer = std::wstring(L"\\") + kInstaller;
+  const std::tuple<const char*, Arrange, const wchar_t*, DWORD, const wchar_t*> rows[] = {
+      {"installer succeeds", [](SampleRun&) {}, L"", 0, nullptr},
+      {"restart required", exitWith(L"3010"), L"/quiet", 3010, nullptr},
+      {"installer cancelled", exitWith(L"1602"), L"", 1602, nullptr},
+      {"no installer", [&](SampleRun& run) { DeleteFileW((run.update_ + installer).c_str()); },
+       L"", ERROR_FILE_NOT_FOUND, L"No update file found."},
+      {"program folder not verified",
+       [](SampleRun& run) { DeleteFileW((run.root_ + L"\\Sys2021\\VC_BaseSBCS_RD.dll").c_str()); },
+       L"", ERROR_PATH_NOT_FOUND, L"The VESKARO program path cannot be determined."},
+      {"installer can't be checked", [&](SampleRun& run) { hold(run, run.update_ + installer); },
+       L"", 577, L"The update file is not signed by the publisher of this program."},
+      {"installer is no program",
+       [&](SampleRun& run) { WriteBytes(run.update_ + installer, "not a program"); }, L"",
+       ERROR_BAD_EXE_FORMAT, nullptr},
+      {"copy-back fails",
+       [](SampleRun& run) {
+         run.InstallerDoes(L"delete " + run.Modules() + L"\nmkdir " + run.Modules() + L"\n");
+       },
+       L"", ERROR_ACCESS_DENIED, nullptr},
+      {"registration tool missing",
+       [](SampleRun&) {
+         for (const wchar_t* bits : {L"Framework", L"Framework64"})
+           DeleteFileW((WindowsFolder() + L"\\Microsoft.NET\\" + bits + L"\\v4.0.30319\\regasm.exe")
+                           .c_str());
+       },
+       L"", ERROR_FILE_NOT_FOUND, L"Unable to register VisioEventProcessor.dll"},
+      {"package row stopped",
+       [&](SampleRun& run) {
+         WriteText(run.update_ + L"\\vskr_update\\Veskaro\\Init\\init.ini", L"new");
+         WriteText(run.root_ + L"\\Init\\init.ini", L"old");
+         hold(run, run.root_ + L"\\Init\\init.ini");
+       },
+       L"INSTALL_FROM_ZIP", ERROR_SHARING_VIOLATION, nullptr},
+      {"no package folder", [](SampleRun&) {}, L"INSTALL_FROM_ZIP", ERROR_FILE_NOT_FOUND, nullptr},
+  };
+  for (const auto& [name, arrange, arguments, exitCode, dialog] : rows) {
+    SCOPED_TRACE(name);
+    TearDown();
+    SetUp();
+    ScopedVariable installerExit(L"VSKR_INSTALLER_EXIT", L"");
+    arrange(*this);
+    RunResult run = RunUnseen(arguments);
+    held_.Reset();
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(exitCode, run.exitCode);
+    std::wstring log = ReadText(log_);
+    EXPECT_EQ(std::wstring::npos, log.find(L"dialog shown"));
+    if (dialog) {
+      EXPECT_NE(std::wstring::npos,
+                log.find(L"dialog not shown (no one can see this window station): \"" +
+                         std::wstring(dialog)));
+    }
+    EXPECT_NE(std::wstring::npos, log.find(L"exit code " + std::to_wstring(exitCode) + L" ("));
+  }
 }
 
 // The whole update road. The system's tar unpacks the archive in the update

@@ -45,6 +45,9 @@ std::wstring UnixPath(const std::wstring& path) {
   return unixPath;
 }
 
+
+}  // namespace
+
 // Runs `command` of the Linux shell with the Linux forms of `paths` as $1,
 // $2 and waits until it is done. Wine can't wait on a Linux process, so the
 // command touches a marker file ($0) at its end and the wait watches for it.
@@ -62,11 +65,9 @@ bool RunUnixTool(const std::wstring& command, std::vector<std::wstring> paths) {
                       &startup, &info))
     return false;
   vskr::ChildProcess().Adopt(info);  // closes the handles at once
-  for (int i = 0; i < 1000 && !PathExists(paths[0]); ++i) Sleep(10);
+  for (int i = 0; i < 3000 && !PathExists(paths[0]); ++i) Sleep(10);
   return DeleteFileW(paths[0].c_str()) != FALSE;
 }
-
-}  // namespace
 
 void RequireSandbox() {
   bool marked = MachineKey(L"Software\\VskrTestSandbox", KEY_READ).IsValid();

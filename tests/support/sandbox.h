@@ -73,6 +73,10 @@ std::wstring CommonAppData();
 // creates nothing. Wine shows a link to a folder as a reparse point, as
 // Windows does; a link to a file looks like an ordinary file.
 bool MakeLink(const std::wstring& link, const std::wstring& target, bool hard = false);
+// Runs `command` of the Linux shell (sh -c) with the Linux forms of
+// `paths` (on drive C:) as $1, $2, ... and waits until it is done (30 s at
+// most). True when it ended.
+bool RunUnixTool(const std::wstring& command, std::vector<std::wstring> paths);
 // Opens an existing file for reading and shares only reading, so that
 // nobody can overwrite it while the handle is open (this fails on Windows
 // and under Wine alike). Close it with CloseHandle.
