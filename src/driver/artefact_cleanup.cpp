@@ -155,7 +155,8 @@ class CleanupGuard {
     AddForms(forms, path);
     for (const std::wstring& form : forms) {
       for (const std::wstring& folder : installation_) {
-        if (IsSameOrAbove(form, folder)) return Refuse(path, L"an installation folder or above one");
+        if (IsSameOrAbove(form, folder))
+          return Refuse(path, L"an installation folder or above one");
         if (archiveEntry && IsSameOrAbove(folder, form) && !HoldsUpdaterFolderBelow(folder))
           return Refuse(path, L"in an installation folder");
       }
