@@ -158,6 +158,13 @@ TEST_F(SampleRun, UnattendedRunTellsItsOutcomeByTheExitCodeAlone) {
        L"", ERROR_PATH_NOT_FOUND, L"The VESKARO program path cannot be determined."},
       {"installer can't be checked", [&](SampleRun& run) { hold(run, run.update_ + installer); },
        L"", 577, L"The update file is not signed by the publisher of this program."},
+      {"configuration can't be saved", [&](SampleRun& run) { hold(run, run.Modules()); }, L"",
+       ERROR_SHARING_VIOLATION, L"The configuration could not be saved. The update was not started."},
+      {"another run is active",
+       [](SampleRun& run) {
+         run.held_.Reset(CreateMutexW(nullptr, TRUE, L"Global\\Quendris.QIRO.vskr_updater.run"));
+       },
+       L"", ERROR_INSTALL_ALREADY_RUNNING, nullptr},
       {"installer is no program",
        [&](SampleRun& run) { WriteBytes(run.update_ + installer, "not a program"); }, L"",
        ERROR_BAD_EXE_FORMAT, nullptr},
