@@ -188,6 +188,12 @@ TEST_F(SampleRun, UnattendedRunTellsItsOutcomeByTheExitCodeAlone) {
        },
        L"INSTALL_FROM_ZIP", ERROR_SHARING_VIOLATION, nullptr},
       {"no package folder", [](SampleRun&) {}, L"INSTALL_FROM_ZIP", ERROR_FILE_NOT_FOUND, nullptr},
+      {"package row without its folder's value",
+       [](SampleRun& run) {
+         WriteText(run.update_ + L"\\vskr_update\\Veskaro\\Tools\\tool.exe", L"new");
+         SetProductText(L"ROOTPATH", L"");
+       },
+       L"INSTALL_FROM_ZIP", ERROR_BAD_PATHNAME, nullptr},
   };
   for (const auto& [name, arrange, arguments, exitCode, dialog] : rows) {
     SCOPED_TRACE(name);
