@@ -6,9 +6,9 @@
 #include <string>
 
 #include "driver/artefact_cleanup.h"
-#include "platform/child_process.h"
 #include "driver/installer_discovery.h"
 #include "driver/installer_signature.h"
+#include "platform/child_process.h"
 #include "platform/message_box.h"
 #include "platform/run_log.h"
 #include "platform/single_run.h"

@@ -95,10 +95,7 @@ std::string ToUtf8(const wchar_t* text) {
 }  // namespace
 
 tmk_String DefaultLogFolder() {
-  std::wstring common = vskr::CommonDataFolder();
-  tmk_String result;
-  if (!common.empty()) result.Format(L"%s\\Quendris\\QIRO\\Logs", common.c_str());
-  return result;
+  return tmk_String(vskr::ProductDataFolder(L"Logs").c_str());
 }
 
 RunLog::RunLog(const tmk_String& logFolder) {

@@ -49,6 +49,11 @@ std::wstring CommonDataFolder() {
   return folder;
 }
 
+std::wstring ProductDataFolder(const wchar_t* name) {
+  std::wstring common = CommonDataFolder();
+  return common.empty() ? common : common + L"\\Quendris\\QIRO\\" + name;
+}
+
 ScopedCurrentFolder::ScopedCurrentFolder(const wchar_t* folder) : earlier_(CurrentFolder()) {
   if (!SetCurrentDirectoryW(folder)) {
     error_ = GetLastError();

@@ -49,6 +49,11 @@ std::wstring WindowsFolder();
 // can't report it. The settings file and the run log live below it.
 std::wstring CommonDataFolder();
 
+// The product's folder `name` below the common application data folder:
+// "<common>\Quendris\QIRO\<name>" (the settings, the run log, the run
+// journal); empty when the common folder is unknown.
+std::wstring ProductDataFolder(const wchar_t* name);
+
 // Makes `folder` the current folder while it lives and the earlier one
 // current again afterwards. Error() is the system's code of the change (0:
 // changed); a failed change leaves the current folder as it was.

@@ -395,10 +395,7 @@ DWORD WriteRunHeader(const tmk_String& folder, bool packageMode) {
 }  // namespace
 
 tmk_String JournalRoot() {
-  std::wstring common = vskr::CommonDataFolder();
-  tmk_String root;
-  if (!common.empty()) root.Format(L"%s\\Quendris\\QIRO\\Journal", common.c_str());
-  return root;
+  return tmk_String(vskr::ProductDataFolder(L"Journal").c_str());
 }
 
 DWORD PrepareJournalFolder(const tmk_String& folder) {

@@ -9,11 +9,9 @@
 const wchar_t kSettingsSection[] = L"TMK-QIRO";
 
 bool SettingsFilePathOf(tmk_String& path) {
-  std::wstring folder = vskr::CommonDataFolder();
+  std::wstring folder = vskr::ProductDataFolder(L"Settings");
   if (folder.empty()) return false;
-  tmk_String located;
-  located.Format(L"%s\\Quendris\\QIRO\\Settings\\qiro.ini", folder.c_str());
-  path.Assign(located.Text());
+  path.Assign((folder + L"\\qiro.ini").c_str());
   return true;
 }
 
