@@ -7,6 +7,8 @@
 
 #include <sddl.h>
 
+#include <cctype>
+#include <set>
 #include <string>
 
 #include "platform/admin_folder.h"
@@ -45,6 +47,30 @@ TEST(AdministratorsOnlyFolder, DescriptorGrantsTheSystemAndAdministratorsAlone) 
       &text, nullptr));
   EXPECT_STREQ(L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", text);
   LocalFree(text);
+}
+
+// The program imports only DLLs that Windows always takes from its own
+// folder, so none can be planted beside the elevated updater; the others it
+// needs (wintrust, crypt32) are loaded by full path when needed.
+TEST(ProgramFile, ImportsOnlyDllsTheSystemAlwaysProvides) {
+  HMODULE image = LoadLibraryExW((BuildBin() + L"\\vskr_updater.exe").c_str(), nullptr,
+                                 DONT_RESOLVE_DLL_REFERENCES);
+  ASSERT_NE(nullptr, image);
+  const BYTE* base = reinterpret_cast<const BYTE*>(image);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
+      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+  const std::set<std::string> known = {"kernel32.dll", "user32.dll", "advapi32.dll",
+                                       "shell32.dll",  "ole32.dll",  "msvcrt.dll"};
+  int count = 0;
+  for (auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports); entry->Name;
+       ++entry, ++count) {
+    std::string name = reinterpret_cast<const char*>(base + entry->Name);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_TRUE(known.count(name)) << name;
+  }
+  EXPECT_GT(count, 0);
+  FreeLibrary(image);
 }
 
 }  // namespace
