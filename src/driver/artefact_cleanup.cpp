@@ -14,6 +14,7 @@
 #include "platform/system_text.h"
 #include "platform/unique_handle.h"
 #include "settings/update_context.h"
+#include "text/lines.h"
 
 namespace {
 
@@ -238,14 +239,7 @@ std::vector<std::wstring> ArchiveEntries(const tmk_String& updaterFolder) {
     LogLine(L"the data archive could not be listed: what it holds stays");
     return entries;
   }
-  std::wstring text = ToolText(output);
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find(L'\n', start);
-    if (end == std::wstring::npos) end = text.size();
-    std::wstring line = text.substr(start, end - start);
-    start = end + 1;
-    if (!line.empty() && line.back() == L'\r') line.pop_back();
+  for (const std::wstring& line : vskr::SplitLines(ToolText(output))) {
     std::wstring entry = RelativeEntry(line);
     if (!entry.empty()) {
       entries.push_back(entry);

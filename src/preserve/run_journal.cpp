@@ -14,6 +14,7 @@
 #include "preserve/backup_copy.h"
 #include "settings/settings_file.h"
 #include "settings/system_environment.h"
+#include "text/lines.h"
 
 namespace {
 
@@ -219,15 +220,9 @@ void PutBackValue(const std::wstring& subKey, const std::wstring& name, const Ra
 }
 
 void PutBackValues(const tmk_String& folder) {
-  std::wstring text = ReadUtf16File(PathIn(folder, kValuesFile));
   const std::wstring keyHead = L"[HKEY_LOCAL_MACHINE\\";
   std::wstring subKey;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find(L"\r\n", start);
-    if (end == std::wstring::npos) end = text.size();
-    std::wstring line = text.substr(start, end - start);
-    start = end + 2;
+  for (const std::wstring& line : vskr::SplitLines(ReadUtf16File(PathIn(folder, kValuesFile)))) {
     std::wstring name;
     RawValue recorded;
     if (line.compare(0, keyHead.size(), keyHead) == 0 && line.back() == L']') {
