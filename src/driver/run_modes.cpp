@@ -192,7 +192,6 @@ DWORD RunUpdater(const wchar_t* commandLineText) {
                            : RunUpdateMode(context, commandLine, updaterFolder);
     FinishRunJournal(context.JournalFolder);
   }
-  LogExitCode(exitCode);
-  LogLine(L"==== the run took %.1f s ====", (GetTickCount64() - start) / 1000.0);
+  LogRunEnd((GetTickCount64() - start) / 1000.0, exitCode);
   return exitCode;
 }

@@ -174,9 +174,9 @@ void LogFailure(const wchar_t* operation, const wchar_t* subject, DWORD error) {
   LogFailureOf(error, L"%s failed for \"%s\"", operation, subject ? subject : L"");
 }
 
-void LogExitCode(DWORD code) {
-  LogLine(L"exit code %lu (%s)", code,
-          code == ERROR_SUCCESS ? L"success" : SystemMessage(code).c_str());
+void LogRunEnd(double seconds, DWORD exitCode) {
+  LogLine(L"==== the run took %.1f s, exit code %lu (%s) ====", seconds, exitCode,
+          exitCode == ERROR_SUCCESS ? L"success" : SystemMessage(exitCode).c_str());
 }
 
 bool IsMissingError(DWORD error) {

@@ -62,8 +62,9 @@ void LogFailureOf(DWORD error, const wchar_t* format, ...);
 // LogFailure, except for the codes that say the subject is not there
 // (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND): for what may be absent.
 void LogFailureUnlessMissing(const wchar_t* operation, const wchar_t* subject, DWORD error);
-// Appends "exit code <code> (<its meaning>)": the system's message for a
-// system error code, or what the updater means by it.
-void LogExitCode(DWORD code);
+// Appends the last line of a run's block: "==== the run took <seconds> s,
+// exit code <code> (<its meaning>) ====", the meaning being "success" for 0
+// and the system's message for any other code.
+void LogRunEnd(double seconds, DWORD exitCode);
 // True for the codes that say a file, folder, key or value is not there.
 bool IsMissingError(DWORD error);

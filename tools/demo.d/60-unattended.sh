@@ -4,7 +4,7 @@
 
 log_tail() {  # the last run's lines about dialogs and its exit code
   tr -d '\r' <"$(unix_path 'C:\ProgramData\Quendris\QIRO\Logs\vskr_updater.log')" |
-    awk '/^==== .* vskr_updater /{block=""} /dialog|^exit code/{block=block "    log: " $0 "\n"} END{printf "%s", block}'
+    awk '/^==== .* vskr_updater /{block=""} /dialog|exit code/{block=block "    log: " $0 "\n"} END{printf "%s", block}'
 }
 
 section "Unattended runs: the exit code tells what happened"
