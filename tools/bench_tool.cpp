@@ -1,6 +1,6 @@
 // bench_tool floor PAIRFILE
 //
-// The floor of scripts/bench.sh: copies each "source|destination" line of
+// The floor of tools/bench.sh: copies each "source|destination" line of
 // PAIRFILE (UTF-8) with CopyFileW, overwriting, and nothing else: the least
 // any refresh of those files has to do. Exit code: the number of failed
 // copies.
