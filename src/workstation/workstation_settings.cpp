@@ -91,17 +91,17 @@ FilledFolders FillFoldersFromComputerSection(UpdateContext& context,
 // the folder above the program folder, and the marker is looked for once
 // more. False when the program folder could not be verified.
 bool SettleRootFolder(UpdateContext& context, const tmk_String& settingsRoot,
-                      bool settingsRootUnfilled, ProgramFolderTest isProgramFolder) {
+                      bool settingsRootUnfilled) {
   if (_wcsicmp(context.RootPath.Text(), settingsRoot.Text()) == 0 &&
       LengthOf(context.RootPath) >= kShortestTrustedRoot) {
     return true;
   }
-  if (isProgramFolder(context.ExecutablePath)) {
+  if (IsProgramFolder(context.ExecutablePath)) {
     if (!settingsRootUnfilled) context.RootPath.Assign(settingsRoot.Text());
     return true;
   }
   context.RootPath.Assign(FolderAbove(context.ExecutablePath).Text());
-  return isProgramFolder(context.ExecutablePath);
+  return IsProgramFolder(context.ExecutablePath);
 }
 
 // Writes a text value of the product key; the result is looked at for the
@@ -143,15 +143,14 @@ void ShowProgramPathMessage() {
 // is. False when the program folder could not be verified (the user has
 // been told; nothing has been written).
 bool UpdateProductKey(UpdateContext& context, const tmk_String& settingsRoot,
-                      bool settingsRootUnfilled, const FilledFolders& filled,
-                      ProgramFolderTest isProgramFolder) {
+                      bool settingsRootUnfilled, const FilledFolders& filled) {
   vskr::UniqueHkey key;
   LONG opened = OpenMachineKey(kProductKey, KEY_WRITE, key);
   if (opened != ERROR_SUCCESS) {
     LogFailure(L"opening the product key for writing", kProductKey, static_cast<DWORD>(opened));
     return true;
   }
-  if (!SettleRootFolder(context, settingsRoot, settingsRootUnfilled, isProgramFolder)) {
+  if (!SettleRootFolder(context, settingsRoot, settingsRootUnfilled)) {
     key.Reset();
     ShowProgramPathMessage();
     return false;
@@ -190,7 +189,8 @@ bool IsProgramFolder(tmk_String folder) {
   return search.IsValid();
 }
 
-int WriteWorkstationSettingsWith(UpdateContext& context, ProgramFolderTest isProgramFolder) {
+int UpdateContext::WriteWorkstationSettings() {
+  UpdateContext& context = *this;
   // An unknown common application data folder leaves the path empty: the
   // settings file then reads as missing and is not written.
   tmk_String settingsFile = SettingsFileLocation();
@@ -202,7 +202,7 @@ int WriteWorkstationSettingsWith(UpdateContext& context, ProgramFolderTest isPro
   bool settingsRootUnfilled = settingsRoot.IsEmpty() || IsPlaceholder(settingsRoot);
 
   FilledFolders filled = FillFoldersFromComputerSection(context, settingsFile);
-  if (!UpdateProductKey(context, settingsRoot, settingsRootUnfilled, filled, isProgramFolder)) {
+  if (!UpdateProductKey(context, settingsRoot, settingsRootUnfilled, filled)) {
     return 1;
   }
 
@@ -219,6 +219,3 @@ int WriteWorkstationSettingsWith(UpdateContext& context, ProgramFolderTest isPro
   return 0;
 }
 
-int UpdateContext::WriteWorkstationSettings() {
-  return WriteWorkstationSettingsWith(*this, &IsProgramFolder);
-}

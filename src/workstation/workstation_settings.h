@@ -13,12 +13,3 @@
 // ending in a backslash gives a doubled one); the search is closed before
 // the result is returned.
 bool IsProgramFolder(tmk_String folder);
-
-// A test of the program folder, asked on the context's ExecutablePath.
-using ProgramFolderTest = bool (*)(tmk_String folder);
-
-// The work of UpdateContext::WriteWorkstationSettings with `isProgramFolder`
-// in place of IsProgramFolder (which is what the operation itself uses).
-// Returns 0 when the update may go on, 1 when the program folder was not
-// verified: the user has then been told, and nothing has been written.
-int WriteWorkstationSettingsWith(UpdateContext& context, ProgramFolderTest isProgramFolder);
