@@ -8,6 +8,7 @@
 #include "driver/artefact_cleanup.h"
 #include "driver/installer_discovery.h"
 #include "driver/installer_signature.h"
+#include "package/install_package.h"
 #include "platform/child_process.h"
 #include "platform/message_box.h"
 #include "platform/run_log.h"
@@ -41,7 +42,7 @@ DWORD RunPackageMode(UpdateContext& context, const tmk_String& updaterFolder) {
   // No message in this mode: the run log and the exit code tell it.
   DWORD journal = BeginRunJournal(context, true);
   if (journal != ERROR_SUCCESS) return journal;
-  return context.InstallPackage(updaterFolder);
+  return InstallPackage(context, updaterFolder, RunIdOf(context.JournalFolder));
 }
 
 void ShowNoInstallerMessage() {

@@ -1,93 +1,102 @@
-// Package mode: the installation's folders are refreshed from the unpacked
-// package "vskr_update" next to the updater, by a fixed map of thirteen rows.
-#include <windows.h>
+#include "package/install_package.h"
 
-#include <cwchar>
+#include <string>
+#include <vector>
 
-#include "platform/path_identity.h"
-#include "platform/run_log.h"
 #include "package/package_map.h"
-#include "settings/update_context.h"
+#include "package/package_plan.h"
+#include "package/package_transaction.h"
+#include "platform/run_log.h"
 
 namespace {
 
-// Paths of at most this many characters always take the 2021 program folder.
-constexpr size_t kAlwaysSys2021Length = 6;
+// Seconds on the performance counter, for the steps' times in the log.
+double Seconds() {
+  LARGE_INTEGER frequency{}, now{};
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&now);
+  return frequency.QuadPart ? static_cast<double>(now.QuadPart) / frequency.QuadPart : 0.0;
+}
+
+DWORD FindPackageFolder(const tmk_String& packageRoot) {
+  DWORD attributes = GetFileAttributesW(packageRoot.Text());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return ERROR_SUCCESS;
+  DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
+  LogFailure(L"finding the package folder", packageRoot.Text(), error);
+  return ERROR_FILE_NOT_FOUND;
+}
+
+// Plans every row; returns the first row's error (each is logged).
+DWORD PlanRows(const std::vector<PackageRow>& rows, PackagePlan& plan) {
+  DWORD first = ERROR_SUCCESS;
+  for (const PackageRow& row : rows) {
+    unsigned long planned = 0;
+    DWORD error = PlanFolderTree(row.source, row.destination, plan, planned);
+    LogLine(L"package row %d: \"%s\" -> \"%s\": %lu files to replace", row.number,
+            row.source.Text(), row.destination.Text(), planned);
+    if (first == ERROR_SUCCESS) first = error;
+  }
+  return first;
+}
+
+// Undoes a staging or switch that failed with `error`, and returns `error`
+// (or the undo's own, which leaves the installation mixed).
+DWORD Undo(const std::vector<PlannedFile>& files, DWORD error) {
+  DWORD undo = UndoPackageFiles(files, kPackageThreads);
+  if (undo != ERROR_SUCCESS) {
+    LogLine(L"package: the run could not be undone completely (error %lu); the files named above "
+            L"keep the new version or a temporary name",
+            undo);
+    return error;
+  }
+  LogLine(L"package: the run is undone, the installation is as it was");
+  return error;
+}
+
+// Stages, switches and finishes the plan; `start` is when the run began
+// planning.
+DWORD ReplaceAll(const std::vector<PlannedFile>& files, const std::vector<std::wstring>& rowFolders,
+                 double start) {
+  DWORD error = CheckRoomForStaging(files, rowFolders);
+  if (error != ERROR_SUCCESS) return error;
+  double planned = Seconds();
+  error = StageFiles(files, kPackageThreads);
+  if (error != ERROR_SUCCESS) return Undo(files, error);
+  double staged = Seconds();
+  error = SwitchFiles(files, kPackageThreads);
+  if (error != ERROR_SUCCESS) return Undo(files, error);
+  double switched = Seconds();
+  DWORD finished = FinishPackageFiles(files, kPackageThreads);
+  double removed = Seconds();
+  LogLine(L"package: %zu files replaced (plan %.2f s, staging %.2f s, switch %.2f s, removal of "
+          L"the old files %.2f s)",
+          files.size(), planned - start, staged - planned, switched - staged, removed - switched);
+  return finished;
+}
 
 }  // namespace
 
-const wchar_t* SystemFolderSource(const tmk_String& executablePath) {
-  const wchar_t* text = executablePath.Text();
-  if (std::wcslen(text) > kAlwaysSys2021Length) {
-    const wchar_t* found = std::wcsstr(text, L"2020");
-    if (found != nullptr && found > text) return L"\\Veskaro\\Sys2020";
-  }
-  return L"\\Veskaro\\Sys2021";
-}
-
-DWORD UpdateContext::InstallPackage(tmk_String updaterFolder) {
+DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFolder,
+                     const tmk_String& runId) {
+  double start = Seconds();
   tmk_String packageRoot = Concatenate(updaterFolder, L"\\vskr_update");
-  DWORD attributes = GetFileAttributesW(packageRoot.Text());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
-    LogFailure(L"finding the package folder", packageRoot.Text(), error);
-    return ERROR_FILE_NOT_FOUND;
+  DWORD error = FindPackageFolder(packageRoot);
+  if (error != ERROR_SUCCESS) return error;
+  std::vector<PackageRow> rows;
+  error = ResolvePackageRows(context.ExecutablePath, packageRoot, rows);
+  if (error != ERROR_SUCCESS) {
+    LogLine(L"package: a row's folder can't be resolved, so the run changes nothing");
+    return error;
   }
-
-  // The installation's folders, read anew in this order. A row whose
-  // folder is empty (a missing or unreadable value) or not an absolute path
-  // is skipped: its destination would lie at the root of the current drive
-  // or under the current folder, where no installation is.
-  tmk_String dataValue = ReadProductValue(L"DATA_PATH");
-  tmk_String rootValue = ReadProductValue(L"ROOTPATH");
-  tmk_String workValue = ReadProductValue(L"WORK_PATH");
-  tmk_String dataFolder = Concatenate(dataValue, L"\\Data");
-  tmk_String workFolder = Concatenate(workValue, L"\\Work");
-
-  struct Row {
-    const wchar_t* source;          // below the package root
-    const wchar_t* valueName;       // the registry value the destination stands on
-    const tmk_String* value;        // its text
-    const tmk_String* destination;  // the installation folder of the row
-    const wchar_t* piece;           // appended to it (null: nothing)
-  };
-  const Row rows[] = {
-      {SystemFolderSource(ExecutablePath), L"EXECUTABLEPATH", &ExecutablePath, &ExecutablePath,
-       nullptr},
-      {L"\\Veskaro\\App", L"ROOTPATH", &rootValue, &rootValue, L"\\App"},
-      {L"\\Veskaro\\app_acad_common", L"ROOTPATH", &rootValue, &rootValue, L"\\App"},
-      {L"\\Veskaro\\Init", L"ROOTPATH", &rootValue, &rootValue, L"\\Init"},
-      {L"\\Veskaro\\Tools", L"ROOTPATH", &rootValue, &rootValue, L"\\Tools"},
-      {L"\\Veskaro\\SystemDefault", L"ROOTPATH", &rootValue, &rootValue, L"\\SystemDefault"},
-      {L"\\Veskaro\\catalog", L"WORK_PATH", &workValue, &workFolder, L"\\catalog"},
-      {L"\\Veskaro\\library", L"WORK_PATH", &workValue, &workFolder, L"\\library"},
-      {L"\\Veskaro\\Config", L"DATA_PATH", &dataValue, &dataFolder, L"\\Config"},
-      {L"\\Veskaro\\Default", L"DATA_PATH", &dataValue, &dataFolder, L"\\Default"},
-      {L"\\Veskaro\\Template", L"DATA_PATH", &dataValue, &dataFolder, L"\\Template"},
-      {L"\\Veskaro\\Reports", L"DATA_PATH", &dataValue, &dataFolder, L"\\Reports"},
-      {L"\\Veskaro\\LocalCfg", L"DATA_PATH", &dataValue, &dataFolder, L"\\LocalCfg"},
-  };
-  int number = 0;
-  DWORD first = ERROR_SUCCESS;
-  for (const Row& row : rows) {
-    tmk_String source = Concatenate(packageRoot, row.source);
-    tmk_String destination = Concatenate(*row.destination, row.piece);
-    ++number;
-    if (!IsAbsolutePath(row.value->Text())) {
-      LogLine(L"package row %d skipped: the registry value %s (\"%s\") is empty or not an "
-              L"absolute path, so \"%s\" would lie outside the installation",
-              number, row.valueName, row.value->Text(), destination.Text());
-      if (first == ERROR_SUCCESS) first = ERROR_BAD_PATHNAME;
-      continue;
-    }
-    unsigned long replaced = 0;
-    // A failed copy ends only the walk of its own row; the first one is the
-    // run's outcome.
-    DWORD error = RefreshFolderTreeCounted(source, destination, replaced);
-    if (first == ERROR_SUCCESS) first = error;
-    LogLine(L"package row %d: \"%s\" -> \"%s\": %lu files replaced%s", number, source.Text(),
-            destination.Text(), replaced,
-            error == ERROR_SUCCESS ? L"" : L", stopped at a failed copy");
+  PackagePlan plan(runId.Text());
+  error = PlanRows(rows, plan);
+  if (error != ERROR_SUCCESS) {
+    LogLine(L"package: an installed file can't be replaced, so the run changes nothing");
+    return error;
   }
-  return first;
+  LogLine(L"package: %zu files to replace, %.1f MB", plan.Files().size(), plan.Bytes() / 1e6);
+  std::vector<std::wstring> rowFolders;
+  for (const PackageRow& row : rows) rowFolders.push_back(row.destination.Text());
+  return ReplaceAll(plan.Files(), rowFolders, start);
 }

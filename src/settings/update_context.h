@@ -57,16 +57,6 @@ class UpdateContext {
   // failed (0 when none did; a missing backup copy is none).
   unsigned long RestoreAfterUpdate();
 
-  // package/install_package.cpp: refreshes the installation's folders from the package next to the
-  // updater, row by row of the package map; a row whose registry value is empty or not an absolute
-  // path is skipped. Returns ERROR_FILE_NOT_FOUND when there is no package folder, else the first
-  // of ERROR_BAD_PATHNAME for a skipped row and the error of a copy that stopped a row (0: none).
-  unsigned long InstallPackage(tmk_String updaterFolder);
-  // package/refresh_folder_tree.cpp: copies each source file over the destination's file of the
-  // same relative path when that file exists. True when the walk finished, false when a copy failed
-  // (the walk stopped there).
-  bool RefreshFolderTree(tmk_String source, tmk_String destination);
-
   tmk_String RootPath;
   tmk_String ExecutablePath;
   tmk_String DatabasePath;

@@ -1,0 +1,37 @@
+// Package mode: the installation's folders are refreshed from the unpacked
+// package "vskr_update" next to the updater, by the thirteen rows of the
+// package map (package/package_map.h), as one transaction: every installed
+// file that has a counterpart in the package is replaced, or none is.
+#pragma once
+
+#include <windows.h>
+
+#include "settings/update_context.h"
+#include "text/tmk_string.h"
+
+// Refreshes the installation from "<updaterFolder>\vskr_update": plans every
+// row first (context.ExecutablePath and the product key's folders), then
+// stages the new files beside the installed ones, switches them in and
+// removes the old ones (package/package_transaction.h); the temporary names
+// carry `runId`. Whatever stops it before the switch is complete leaves the
+// installation as it was: contents, attributes, time stamps, and no file of
+// the run. Returns:
+//   0                              every planned file replaced
+//   ERROR_SUCCESS_REBOOT_REQUIRED  every planned file replaced; an old one in
+//                                  use (a loaded program file) is removed at
+//                                  the next restart
+//   ERROR_FILE_NOT_FOUND           no package folder; nothing changed
+//   ERROR_BAD_PATHNAME             a row's registry value is empty or not an
+//                                  absolute path; nothing changed
+//   ERROR_ACCESS_DENIED            an installed file is read-only, hidden or
+//                                  a system file; nothing changed
+//   ERROR_DISK_FULL                no room for the staged files; nothing changed
+//   the error of a copy or rename that failed (e.g. ERROR_SHARING_VIOLATION
+//   for a file held without delete sharing); nothing changed, unless the
+//   undo failed too (logged)
+//   the error of an old file that could be neither removed nor scheduled
+//   for the restart: every planned file replaced, that old one left
+// The run log tells each row, what stopped the run (file or row, and the
+// error) and what was undone.
+[[nodiscard]] DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFolder,
+                                   const tmk_String& runId);

@@ -1,0 +1,66 @@
+// The plan of a package run: every installed file that a package file
+// replaces, with the temporary names the transaction gives the new and the
+// old content beside it, found before anything is written.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "text/tmk_string.h"
+
+// One installed file of the plan. The staged and the set-aside name lie in
+// the installed file's own folder (so on its volume) and carry the run id:
+//   staged  "<installed>.vskr-<run id>.new", the package file's copy until the switch
+//   aside   "<installed>.vskr-<run id>.old", the installed file from the switch until removed
+struct PlannedFile {
+  std::wstring source;     // the package file (empty when the plan comes from a journal)
+  std::wstring installed;  // the installed file it replaces
+  std::wstring staged;
+  std::wstring aside;
+  unsigned long long bytes = 0;  // the package file's size
+};
+
+// Installed paths compared as the file system compares names: ordinally,
+// letter case ignored.
+struct InstalledPathLess {
+  bool operator()(const std::wstring& a, const std::wstring& b) const;
+};
+
+class PackagePlan {
+ public:
+  // `runId` names the temporary files.
+  explicit PackagePlan(const std::wstring& runId);
+
+  // Plans `source` (of `bytes`) to replace `installed`. An installed file
+  // planned already (the same path, letter case aside) takes the later
+  // source, as a later row of the map would have copied over it.
+  void Add(const std::wstring& source, const std::wstring& installed, unsigned long long bytes);
+
+  const std::vector<PlannedFile>& Files() const { return files_; }
+  unsigned long long Bytes() const;
+
+ private:
+  std::wstring stagedSuffix_;
+  std::wstring asideSuffix_;
+  std::vector<PlannedFile> files_;
+  std::map<std::wstring, size_t, InstalledPathLess> index_;
+};
+
+// Plans the package folder tree `source` against the installation folder
+// tree `destination`: each package file whose counterpart of the same
+// relative path is an installed file (names compared as the file system
+// compares them; the installed file keeps its own name). Nothing is added:
+// a package file without an installed counterpart, one named like an
+// installed folder and a package folder without an installed folder are
+// passed over, and so is a missing `destination` or `source`. No link is
+// followed: a folder link of the package is passed over, and so is a folder
+// link below `destination` (logged); `destination` itself is taken as the
+// registry names it. An installed file that is read-only, hidden or a
+// system file can't be replaced (Windows' own copy refuses it): each one is
+// logged and the walk goes on. Returns 0, or ERROR_ACCESS_DENIED when such a
+// file was found. `planned` counts the files this call added to `plan`.
+[[nodiscard]] DWORD PlanFolderTree(const tmk_String& source, const tmk_String& destination,
+                                   PackagePlan& plan, unsigned long& planned);

@@ -1,0 +1,271 @@
+#include "package/package_transaction.h"
+
+#include <string>
+
+#include "package/file_holders.h"
+#include "package/parallel_steps.h"
+#include "platform/path_identity.h"
+#include "platform/run_log.h"
+
+namespace {
+
+// --- the file system's primitives; each returns 0 or the system's error ---
+
+// Sets `there` when something is at `path`.
+DWORD LookFor(const std::wstring& path, bool& there) {
+  there = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  DWORD error = there ? ERROR_SUCCESS : GetLastError();
+  return IsMissingError(error) ? ERROR_SUCCESS : error;
+}
+
+DWORD CopyToNewFile(const std::wstring& source, const std::wstring& target) {
+  return CopyFileW(source.c_str(), target.c_str(), TRUE) ? ERROR_SUCCESS : GetLastError();
+}
+
+// Renames a file within its folder; never over another file.
+DWORD RenameFile(const std::wstring& from, const std::wstring& to) {
+  return MoveFileExW(from.c_str(), to.c_str(), 0) ? ERROR_SUCCESS : GetLastError();
+}
+
+// Deletes a file; a read-only one (a staged copy of a read-only package
+// file) loses that attribute first.
+DWORD RemoveFile(const std::wstring& path) {
+  if (DeleteFileW(path.c_str())) return ERROR_SUCCESS;
+  DWORD error = GetLastError();
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+      !(attributes & FILE_ATTRIBUTE_READONLY))
+    return error;
+  if (!SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+    return GetLastError();
+  return DeleteFileW(path.c_str()) ? ERROR_SUCCESS : GetLastError();
+}
+
+DWORD RemoveAtRestart(const std::wstring& path) {
+  return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? ERROR_SUCCESS
+                                                                         : GetLastError();
+}
+
+// --- what became of each file, for the run log ---
+
+// The operation that failed on one file, with its paths; written by that
+// file's step, logged by the calling thread afterwards.
+struct FileOutcome {
+  DWORD error = ERROR_SUCCESS;
+  const wchar_t* operation = nullptr;
+  const std::wstring* from = nullptr;
+  const std::wstring* to = nullptr;  // null: an operation on one file
+
+  DWORD Failed(DWORD code, const wchar_t* what, const std::wstring& path,
+               const std::wstring* target = nullptr) {
+    error = code;
+    operation = what;
+    from = &path;
+    to = target;
+    return code;
+  }
+};
+
+void LogOutcome(const FileOutcome& outcome) {
+  if (outcome.to == nullptr) {
+    LogFailureOf(outcome.error, L"%s failed for \"%s\"", outcome.operation, outcome.from->c_str());
+  } else {
+    LogFailureOf(outcome.error, L"%s failed for \"%s\" as \"%s\"", outcome.operation,
+                 outcome.from->c_str(), outcome.to->c_str());
+  }
+}
+
+// Runs `step` (given a file's index) over the files and logs each failure;
+// returns the error of the first file that failed (0: none).
+DWORD RunFileSteps(const std::vector<PlannedFile>& files, unsigned threads, AfterFailure after,
+                   const std::function<DWORD(size_t, FileOutcome&)>& step) {
+  std::vector<FileOutcome> outcomes(files.size());
+  std::vector<StepFailure> failures =
+      RunSteps(files.size(), threads, after, [&](size_t i) { return step(i, outcomes[i]); });
+  for (const StepFailure& failure : failures) LogOutcome(outcomes[failure.index]);
+  return failures.empty() ? ERROR_SUCCESS : failures.front().error;
+}
+
+// --- one file's part of each step ---
+
+DWORD StageFile(const PlannedFile& file, FileOutcome& outcome) {
+  DWORD error = CopyToNewFile(file.source, file.staged);
+  return error ? outcome.Failed(error, L"staging a package file", file.source, &file.staged) : 0;
+}
+
+DWORD SwitchFile(const PlannedFile& file, FileOutcome& outcome) {
+  DWORD error = RenameFile(file.installed, file.aside);
+  if (error) return outcome.Failed(error, L"setting an installed file aside", file.installed,
+                                   &file.aside);
+  error = RenameFile(file.staged, file.installed);
+  return error ? outcome.Failed(error, L"putting a staged file in place", file.staged,
+                                &file.installed)
+               : 0;
+}
+
+DWORD RemoveIfThere(const std::wstring& path, const wchar_t* operation, FileOutcome& outcome) {
+  bool there = false;
+  DWORD error = LookFor(path, there);
+  if (error == ERROR_SUCCESS && there) error = RemoveFile(path);
+  return error ? outcome.Failed(error, operation, path) : 0;
+}
+
+DWORD UndoFile(const PlannedFile& file, FileOutcome& outcome) {
+  bool asideThere = false, installedThere = false;
+  DWORD error = LookFor(file.aside, asideThere);
+  if (error) return outcome.Failed(error, L"looking for a set-aside file", file.aside);
+  if (asideThere) {
+    error = LookFor(file.installed, installedThere);
+    if (error) return outcome.Failed(error, L"looking for an installed file", file.installed);
+    if (installedThere && (error = RenameFile(file.installed, file.staged)) != 0)
+      return outcome.Failed(error, L"taking back a new file", file.installed, &file.staged);
+    if ((error = RenameFile(file.aside, file.installed)) != 0)
+      return outcome.Failed(error, L"putting back an installed file", file.aside, &file.installed);
+  }
+  return RemoveIfThere(file.staged, L"removing a staged file", outcome);
+}
+
+// `waiting` receives the error of the removal when the set-aside file is
+// left for the restart to remove.
+DWORD FinishFile(const PlannedFile& file, FileOutcome& outcome, DWORD& waiting) {
+  DWORD removal = RemoveIfThere(file.aside, L"removing a replaced file", outcome);
+  if (removal == ERROR_SUCCESS) return ERROR_SUCCESS;
+  DWORD error = RemoveAtRestart(file.aside);
+  if (error) return outcome.Failed(error, L"scheduling a replaced file's removal at the restart",
+                                   file.aside);
+  waiting = removal;
+  return ERROR_SUCCESS;
+}
+
+// Logs each file whose old version waits for the restart, with the programs
+// that hold it (where the system can tell) and the error of its removal.
+void LogWaitingFiles(const std::vector<PlannedFile>& files, const std::vector<DWORD>& waiting) {
+  std::vector<std::wstring> paths;
+  for (size_t i = 0; i < files.size(); ++i)
+    if (waiting[i]) paths.push_back(files[i].installed);
+  std::vector<std::wstring> holders = ProgramsHolding(paths);
+  size_t next = 0;
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (!waiting[i]) continue;
+    const std::wstring& by = holders[next++];
+    LogFailureOf(waiting[i],
+                 L"package: \"%s\" is in use%s%s: replaced; its old version \"%s\" is removed "
+                 L"at the next restart, as removing it now failed",
+                 files[i].installed.c_str(), by.empty() ? L"" : L" by ", by.c_str(),
+                 files[i].aside.c_str());
+  }
+}
+
+// --- room for the staged copies ---
+
+struct Volume {
+  std::wstring root;
+  unsigned long long cluster = 1;
+  unsigned long long needed = 0;
+};
+
+// The volume (its root or mount folder) that holds `folder`, with its
+// cluster size (1 when the system can't tell it: bytes are counted).
+DWORD VolumeOf(const std::wstring& folder, Volume& volume) {
+  wchar_t root[MAX_PATH + 1] = {0};
+  if (!GetVolumePathNameW(folder.c_str(), root, MAX_PATH + 1)) return GetLastError();
+  volume.root = root;
+  DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
+  if (GetDiskFreeSpaceW(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters) &&
+      sectorsPerCluster * bytesPerSector > 0)
+    volume.cluster = static_cast<unsigned long long>(sectorsPerCluster) * bytesPerSector;
+  return ERROR_SUCCESS;
+}
+
+// The index of the longest of `folders` that is `path`'s folder or above it;
+// folders.size() when none is.
+size_t RowFolderOf(const std::wstring& path, const std::vector<std::wstring>& folders) {
+  size_t best = folders.size();
+  for (size_t i = 0; i < folders.size(); ++i) {
+    const std::wstring& folder = folders[i];
+    bool above = path.size() > folder.size() && path[folder.size()] == L'\\' &&
+                 SamePath(path.substr(0, folder.size()), folder);
+    if (above && (best == folders.size() || folder.size() > folders[best].size())) best = i;
+  }
+  return best;
+}
+
+// Sums the room each row folder's volume needs for the staged copies; the
+// volumes are found for the rows that have files.
+DWORD SumRoomByVolume(const std::vector<PlannedFile>& files,
+                      const std::vector<std::wstring>& rowFolders, std::vector<Volume>& volumes) {
+  std::vector<int> volumeOfRow(rowFolders.size() + 1, -1);
+  for (const PlannedFile& file : files) {
+    size_t row = RowFolderOf(file.installed, rowFolders);
+    if (volumeOfRow[row] < 0) {
+      Volume volume;
+      const std::wstring folder = row < rowFolders.size()
+                                      ? rowFolders[row]
+                                      : file.installed.substr(0, file.installed.rfind(L'\\'));
+      DWORD error = VolumeOf(folder, volume);
+      if (error) {
+        LogFailure(L"finding the volume of an installation folder", folder.c_str(), error);
+        return error;
+      }
+      size_t known = 0;
+      while (known < volumes.size() && !SamePath(volumes[known].root, volume.root)) ++known;
+      if (known == volumes.size()) volumes.push_back(volume);
+      volumeOfRow[row] = static_cast<int>(known);
+    }
+    Volume& volume = volumes[volumeOfRow[row]];
+    volume.needed += (file.bytes + volume.cluster - 1) / volume.cluster * volume.cluster;
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD CheckRoomForStaging(const std::vector<PlannedFile>& files,
+                          const std::vector<std::wstring>& rowFolders) {
+  std::vector<Volume> volumes;
+  DWORD error = SumRoomByVolume(files, rowFolders, volumes);
+  if (error) return error;
+  for (const Volume& volume : volumes) {
+    ULARGE_INTEGER free{};
+    if (!GetDiskFreeSpaceExW(volume.root.c_str(), &free, nullptr, nullptr)) {
+      error = GetLastError();
+      LogFailure(L"asking for the free space of a volume", volume.root.c_str(), error);
+      return error;
+    }
+    if (free.QuadPart >= volume.needed) continue;
+    LogLine(L"package: not enough room on \"%s\" for the new files beside the installed ones: "
+            L"%.1f MB needed, %.1f MB free",
+            volume.root.c_str(), volume.needed / 1e6, free.QuadPart / 1e6);
+    return ERROR_DISK_FULL;
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD StageFiles(const std::vector<PlannedFile>& files, unsigned threads) {
+  return RunFileSteps(files, threads, AfterFailure::Stop,
+                      [&](size_t i, FileOutcome& outcome) { return StageFile(files[i], outcome); });
+}
+
+DWORD SwitchFiles(const std::vector<PlannedFile>& files, unsigned threads) {
+  return RunFileSteps(files, threads, AfterFailure::Stop, [&](size_t i, FileOutcome& outcome) {
+    return SwitchFile(files[i], outcome);
+  });
+}
+
+DWORD UndoPackageFiles(const std::vector<PlannedFile>& files, unsigned threads) {
+  return RunFileSteps(files, threads, AfterFailure::CarryOn,
+                      [&](size_t i, FileOutcome& outcome) { return UndoFile(files[i], outcome); });
+}
+
+DWORD FinishPackageFiles(const std::vector<PlannedFile>& files, unsigned threads) {
+  std::vector<DWORD> waiting(files.size(), ERROR_SUCCESS);
+  DWORD error = RunFileSteps(files, threads, AfterFailure::CarryOn,
+                             [&](size_t i, FileOutcome& outcome) {
+                               return FinishFile(files[i], outcome, waiting[i]);
+                             });
+  bool anyWaiting = false;
+  for (DWORD w : waiting) anyWaiting = anyWaiting || w != ERROR_SUCCESS;
+  if (anyWaiting) LogWaitingFiles(files, waiting);
+  if (error) return error;
+  return anyWaiting ? ERROR_SUCCESS_REBOOT_REQUIRED : ERROR_SUCCESS;
+}
