@@ -1,23 +1,34 @@
 #!/usr/bin/env bash
-# Times package mode against xcopy, robocopy and a bare CopyFileW loop on a
-# generated package, in a Wine prefix of its own (build/bench/prefix).
+# Times package mode against xcopy, robocopy and the floors (bare loops of
+# the least work) on a generated package, in a Wine prefix of its own
+# (build/bench/prefix).
 #
 #   bash tools/bench.sh [FILES...]        sizes, default: 2500 5000 10000
 #   RUNS=7 bash tools/bench.sh            timed runs per program and size
 #   BENCH_ON_DISK=1 bash tools/bench.sh   data on the disk instead of in
 #                                         memory (much noisier)
+#   BENCH_BEFORE=EXE bash tools/bench.sh  also times EXE, an earlier build
+#                                         of the updater ("before")
+#   BENCH_TOOLS="program floor" bash tools/bench.sh   only these (program first)
 #
 # For each size (number of package files) tools/bench_data.py generates an
 # unpacked package with the thirteen package folders and an installation that
 # holds about half of its files. Then, RUNS times, each of these runs in turn
 # (each round starts with the next one), the installation put back as
 # generated before every run:
-#   program   the updater with "INSTALL_FROM_ZIP" (one process)
-#   xcopy     xcopy SRC DST /S /U /Y /H /R, once per package folder
-#   robocopy  robocopy SRC DST /E /XL /IS /IT, once per package folder
-#             (both the 32-bit programs, like the updater)
-#   floor     one process that copies exactly the files that need a copy with
-#             CopyFileW (bench_tool floor): the least any refresh has to do
+#   program      the updater with "INSTALL_FROM_ZIP" (one process)
+#   before       the earlier build, the same way (with BENCH_BEFORE)
+#   xcopy        xcopy SRC DST /S /U /Y /H /R, once per package folder
+#   robocopy     robocopy SRC DST /E /XL /IS /IT, once per package folder
+#                (both the 32-bit programs, like the updater)
+#   floor        one thread that copies exactly the files that need a copy
+#                with CopyFileW (bench_tool copy 1): the least any refresh
+#                has to do
+#   copy2        the same on two threads (bench_tool copy 2)
+#   transaction  the least a refresh that can be undone has to do, on two
+#                threads (bench_tool transaction 2): copies staged beside
+#                the files, then each file renamed aside and the staged one
+#                into its place, then the old ones deleted
 # Two figures per run: the elapsed time around the program starts, and the
 # processor time (user and system) of the started processes plus that of the
 # prefix's wineserver, which does about half of Wine's file work. (Only a
@@ -28,7 +39,9 @@
 # processor times much less. The data lies in memory (a folder under
 # /dev/shm that C:\bench links to), so that the disk's write-back does not
 # drown the differences either. The first run of each program is checked:
-# files replaced, files and folders added or removed.
+# files replaced, files and folders added or removed. The program's run log
+# gives the times of its steps (plan, staging, switch, removal of the old
+# files), whose medians and shares are reported too.
 #
 # Results: build/bench/results.md (and on the terminal).
 set -euo pipefail
@@ -119,13 +132,27 @@ robocopy_works() {
   rm -rf "$t"
   [ "$result" = new ]
 }
-tools=(program xcopy robocopy floor)
+tools=(program)
+[ -n "${BENCH_BEFORE:-}" ] && tools+=(before)
+tools+=(xcopy robocopy floor copy2 transaction)
+[ -n "${BENCH_TOOLS:-}" ] && read -r -a tools <<<"$BENCH_TOOLS"
 notes=()
-if ! robocopy_works; then
+if [[ " ${tools[*]} " == *" robocopy "* ]] && ! robocopy_works; then
   notes+=("robocopy: this Wine's robocopy is a stub that copies nothing (exit code 16); not measured.")
-  tools=(program xcopy floor)
+  tools=("${tools[@]/robocopy/}")
+  read -r -a tools <<<"${tools[*]}"
 fi
 others=("${tools[@]:1}")
+log_file="$drive_c/ProgramData/Quendris/QIRO/Logs/vskr_updater.log"
+# The step times of the program's last run, from its run log's line
+# "package: N files replaced (plan A s, staging B s, switch C s, removal of
+# the old files D s)": "A B C D", or nothing.
+program_steps() {
+  tr -d '\r' <"$log_file" 2>/dev/null | grep 'files replaced (plan' | tail -n 1 |
+    sed -E 's/.*plan ([0-9.]+) s, staging ([0-9.]+) s, switch ([0-9.]+) s, removal of the old files ([0-9.]+) s.*/\1 \2 \3 \4/'
+}
+steps_table="| package files | plan | staging | switch | removal | sum | program |"$'\n'
+steps_table+="|---|---|---|---|---|---|---|"$'\n'
 
 header="| package files | folders | MB | files copied | MB copied | $(printf '%s | ' "${tools[@]}")"
 header+="$(printf 'program / %s | ' "${others[@]}")"
@@ -143,6 +170,7 @@ for files in "${sizes[@]}"; do
     "C:\\bench\\$files" "$pristine")
   echo "   $described"
   cp "$root/build/bin/vskr_updater.exe" "$data/Update/"
+  [ -n "${BENCH_BEFORE:-}" ] && cp "$BENCH_BEFORE" "$data/Update/vskr_updater_before.exe"
   quiet_wine reg delete "$product_key" /f /reg:64 || true
   reg_set ROOTPATH "C:\\bench\\$files\\Install\\Root"
   reg_set EXECUTABLEPATH "C:\\bench\\$files\\Install\\Root\\Sys2021"
@@ -150,6 +178,7 @@ for files in "${sizes[@]}"; do
   reg_set DATA_PATH "C:\\bench\\$files\\Install\\Data base"
 
   declare -A walls=() cpus=() checks=() wall_median=() cpu_median=()
+  steps=("" "" "" "")
   count=${#tools[@]}
   for run in $(seq 1 "$runs"); do
     for i in $(seq 0 $((count - 1))); do
@@ -160,6 +189,10 @@ for files in "${sizes[@]}"; do
       time_programs "$data/$tool.txt"
       walls[$tool]+="$wall "
       cpus[$tool]+="$cpu "
+      if [ "$tool" = program ]; then
+        read -r -a step <<<"$(program_steps)"
+        for k in 0 1 2 3; do steps[$k]+="${step[$k]:-0} "; done
+      fi
       if [ "$run" -eq 1 ]; then
         checks[$tool]=$(python3 "$root/tools/bench_data.py" check "$data" "$pristine")
       fi
@@ -189,10 +222,21 @@ for files in "${sizes[@]}"; do
     cpu_row+=" ($(paired_ratio "${cpus[program]}" "${cpus[$tool]}")) |"
   done
   wall_table+="$wall_row"$'\n'
+  steps_row="| $files |"
+  steps_sum=0
+  for k in 0 1 2 3; do
+    step_median[$k]=$(printf '%s\n' ${steps[$k]} | median)
+    steps_sum=$(awk -v a="$steps_sum" -v b="${step_median[$k]}" 'BEGIN {print a + b}')
+  done
+  for k in 0 1 2 3; do
+    steps_row+=" ${step_median[$k]} ($(awk -v a="${step_median[$k]}" -v s="$steps_sum" \
+      'BEGIN {printf "%.0f", s ? 100 * a / s : 0}') %) |"
+  done
+  steps_table+="$steps_row $steps_sum | ${wall_median[program]} |"$'\n'
   cpu_table+="$cpu_row"$'\n'
   details+=$'\n'
   rm -rf "$data" "$pristine"
-  unset walls cpus checks wall_median cpu_median
+  unset walls cpus checks wall_median cpu_median step_median
 done
 quiet_wine reg delete "$product_key" /f /reg:64 || true
 
@@ -212,6 +256,11 @@ quiet_wine reg delete "$product_key" /f /reg:64 || true
   echo "Processor seconds, the programs' and the wineserver's (medians):"
   echo
   printf '%s' "$cpu_table"
+  echo
+  echo "The program's steps, from its run log: seconds (medians) and share of their sum; the"
+  echo "program's elapsed median beside it (the rest is its start, the journal and its end):"
+  echo
+  printf '%s' "$steps_table"
   echo
   for note in "${notes[@]}"; do echo "$note"; echo; done
   printf '%s' "$details"

@@ -1,16 +1,31 @@
-// bench_tool floor PAIRFILE
+// bench_tool copy THREADS PAIRFILE
+// bench_tool transaction THREADS PAIRFILE
 //
-// The floor of tools/bench.sh: copies each "source|destination" line of
-// PAIRFILE (UTF-8) with CopyFileW, overwriting, and nothing else: the least
-// any refresh of those files has to do. Exit code: the number of failed
-// copies.
+// The floors of tools/bench.sh, for the "source|destination" lines of
+// PAIRFILE (UTF-8): the least a refresh of exactly those files has to do,
+// with the items shared by THREADS threads.
+//   copy         CopyFileW over each destination, and nothing else
+//   transaction  what a refresh that can be undone has to do: each source
+//                copied beside its destination ("<destination>.vskr-floor.new"),
+//                then each destination renamed aside (".old") and the new
+//                copy renamed into its place, then the old ones deleted;
+//                each step done for all files before the next one begins
+// Exit code: the number of failed calls.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
+
+struct Pair {
+  std::wstring source;
+  std::wstring destination;
+};
 
 std::vector<std::wstring> ReadLines(const wchar_t* path) {
   std::vector<std::wstring> lines;
@@ -39,23 +54,61 @@ std::vector<std::wstring> ReadLines(const wchar_t* path) {
   return lines;
 }
 
-int Floor(const wchar_t* pairFile) {
-  std::vector<std::wstring> lines = ReadLines(pairFile);
-  int failures = 0;
-  for (const std::wstring& line : lines) {
+std::vector<Pair> ReadPairs(const wchar_t* pairFile) {
+  std::vector<Pair> pairs;
+  for (const std::wstring& line : ReadLines(pairFile)) {
     size_t bar = line.find(L'|');
-    if (bar == std::wstring::npos) continue;
-    std::wstring source = line.substr(0, bar);
-    std::wstring destination = line.substr(bar + 1);
-    if (!CopyFileW(source.c_str(), destination.c_str(), FALSE)) ++failures;
+    if (bar != std::wstring::npos) pairs.push_back({line.substr(0, bar), line.substr(bar + 1)});
   }
-  return failures;
+  return pairs;
+}
+
+// Calls `step` for every pair on `threads` threads, the pairs taken in
+// order; returns the number of failed calls.
+int ForEachPair(const std::vector<Pair>& pairs, int threads,
+                const std::function<int(const Pair&)>& step) {
+  std::atomic<size_t> next{0};
+  std::atomic<int> failures{0};
+  auto work = [&] {
+    for (size_t i; (i = next.fetch_add(1)) < pairs.size();) failures += step(pairs[i]);
+  };
+  std::vector<std::thread> helpers;
+  for (int i = 1; i < threads; ++i) helpers.emplace_back(work);
+  work();
+  for (std::thread& helper : helpers) helper.join();
+  return failures.load();
+}
+
+int Copy(const std::vector<Pair>& pairs, int threads) {
+  return ForEachPair(pairs, threads, [](const Pair& pair) {
+    return CopyFileW(pair.source.c_str(), pair.destination.c_str(), FALSE) ? 0 : 1;
+  });
+}
+
+int Transaction(const std::vector<Pair>& pairs, int threads) {
+  const std::wstring staged = L".vskr-floor.new", aside = L".vskr-floor.old";
+  int failures = ForEachPair(pairs, threads, [&](const Pair& pair) {
+    return CopyFileW(pair.source.c_str(), (pair.destination + staged).c_str(), TRUE) ? 0 : 1;
+  });
+  failures += ForEachPair(pairs, threads, [&](const Pair& pair) {
+    const std::wstring& installed = pair.destination;
+    int failed = MoveFileExW(installed.c_str(), (installed + aside).c_str(), 0) ? 0 : 1;
+    return failed + (MoveFileExW((installed + staged).c_str(), installed.c_str(), 0) ? 0 : 1);
+  });
+  return failures + ForEachPair(pairs, threads, [&](const Pair& pair) {
+    return DeleteFileW((pair.destination + aside).c_str()) ? 0 : 1;
+  });
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc == 3 && std::wstring(argv[1]) == L"floor") return Floor(argv[2]);
-  std::fprintf(stderr, "usage: bench_tool floor PAIRFILE\n");
+  if (argc == 4) {
+    std::wstring mode = argv[1];
+    int threads = _wtoi(argv[2]);
+    if (threads >= 1 && mode == L"copy") return Copy(ReadPairs(argv[3]), threads);
+    if (threads >= 1 && mode == L"transaction") return Transaction(ReadPairs(argv[3]), threads);
+  }
+  std::fprintf(stderr, "usage: bench_tool copy|transaction THREADS PAIRFILE\n");
   return 2;
 }
