@@ -11,11 +11,12 @@
 #include "platform/child_process.h"
 #include "platform/message_box.h"
 #include "platform/run_log.h"
-#include "platform/single_run.h"
 #include "platform/system_text.h"
 #include "platform/unique_handle.h"
+#include "journal/run_journal.h"
+#include "package/package_map.h"
 #include "preserve/component_registration.h"
-#include "preserve/run_journal.h"
+#include "preserve/prepare_update.h"
 #include "settings/settings_file.h"
 #include "settings/update_context.h"
 #include "version.h"
@@ -36,12 +37,16 @@ tmk_String FolderOf(const tmk_String& path) {
   return Left(path, last ? static_cast<int>(last - path.Text()) : -1);
 }
 
-DWORD RunPackageMode(UpdateContext& context, const tmk_String& updaterFolder) {
+DWORD RunPackageMode(const std::wstring& runId, const tmk_String& updaterFolder) {
+  UpdateContext context;
   context.ReadProductSettings();
   // No message in this mode: the run log and the exit code tell it.
-  DWORD journal = BeginRunJournal(context, true);
-  if (journal != ERROR_SUCCESS) return journal;
-  return context.InstallPackage(updaterFolder);
+  RunJournal journal;
+  DWORD begun = RunJournal::Begin(runId, true, journal);
+  if (begun != ERROR_SUCCESS) return begun;
+  DWORD outcome = InstallPackage(context, updaterFolder);
+  journal.Finish();
+  return outcome;
 }
 
 void ShowNoInstallerMessage() {
@@ -98,7 +103,47 @@ DWORD FirstFailure(DWORD earlier, DWORD later) {
   return earlier != ERROR_SUCCESS ? earlier : later;
 }
 
-DWORD RunUpdateMode(UpdateContext& context, const tmk_String& commandLine,
+// The update itself, once the installer is admitted and the journal
+// begun: preparation, archive, installer, put-back, registration.
+DWORD RunInstaller(RunJournal& journal, vskr::UniqueFileHandle& checkedInstaller,
+                   const tmk_String& installerPath, const tmk_String& installerFileName,
+                   const tmk_String& commandLine, const tmk_String& updaterFolder) {
+  // A refusal (the program folder could not be verified, or the
+  // configuration could not be saved; the user has been told) ends the run
+  // before anything is unpacked or started.
+  UpdateContext context;
+  DWORD prepared = PrepareUpdate(context, journal);
+  if (prepared != ERROR_SUCCESS) return prepared;
+
+  UnpackDataArchive(updaterFolder);
+  tmk_String installerCommand = InstallerCommandLine(installerPath, commandLine);
+  vskr::ChildProcess installer;
+  DWORD started = LaunchChild(installerCommand, LaunchProfile::VisibleProgram, installer);
+  checkedInstaller.Reset();  // a started installer holds its own file; the clean-up removes it
+  if (started != ERROR_SUCCESS) {
+    LogLine(L"the installer could not be started: the configuration is restored and the "
+            L"update's files are removed");
+    // The configuration is put back before the update's files go; the
+    // start's error is the outcome (a put-back failure is in the run log,
+    // and the journal keeps what it could not put back for the next run).
+    (void)journal.PutBackAfterInstaller();
+    RemoveUpdateArtefacts(updaterFolder, installerPath);
+    return started;
+  }
+  // The installer's own exit code is the outcome unless it reports success
+  // and a later step fails.
+  DWORD outcome = WaitForInstaller(installer, installerCommand, installerFileName);
+  // The registration needs the root folder as the installer left it; it
+  // runs last, so that a tool that hangs can't keep the configuration from
+  // being put back.
+  tmk_String registrationRoot;
+  ReadSettingsRootPath(registrationRoot);
+  DWORD restoration = journal.PutBackAfterInstaller();
+  DWORD registration = RegisterVisioEventProcessor(registrationRoot);
+  return FirstFailure(outcome, FirstFailure(restoration, registration));
+}
+
+DWORD RunUpdateMode(const std::wstring& runId, const tmk_String& commandLine,
                     const tmk_String& updaterFolder) {
   tmk_String installerPath;
   tmk_String installerFileName;
@@ -115,42 +160,51 @@ DWORD RunUpdateMode(UpdateContext& context, const tmk_String& commandLine,
   if (admitted != ERROR_SUCCESS) return admitted;
 
   // Nothing is written before the run journal records what may change.
-  DWORD journal = BeginRunJournal(context, false);
-  if (journal != ERROR_SUCCESS) {
-    ReportConfigurationNotSaved(journal);
-    return journal;
+  RunJournal journal;
+  DWORD begun = RunJournal::Begin(runId, false, journal);
+  if (begun != ERROR_SUCCESS) {
+    ReportConfigurationNotSaved(begun);
+    return begun;
   }
-  // A refusal (the program folder could not be verified, or the
-  // configuration could not be saved; the user has been told) ends the run
-  // before anything is unpacked or started.
-  DWORD prepared = context.PrepareUpdate();
-  if (prepared != ERROR_SUCCESS) return prepared;
+  DWORD outcome = RunInstaller(journal, checkedInstaller, installerPath, installerFileName,
+                               commandLine, updaterFolder);
+  journal.Finish();
+  return outcome;
+}
 
-  UnpackDataArchive(updaterFolder);
-  tmk_String installerCommand = InstallerCommandLine(installerPath, commandLine);
-  vskr::ChildProcess installer;
-  DWORD started = LaunchChild(installerCommand, LaunchProfile::VisibleProgram, installer);
-  checkedInstaller.Reset();  // a started installer holds its own file; the clean-up removes it
-  if (started != ERROR_SUCCESS) {
-    LogLine(L"the installer could not be started: the configuration is restored and the "
-            L"update's files are removed");
-    // The backed-up files are put back before the update's files go.
-    (void)context.RestoreAfterUpdate();  // the start's error is the outcome
-    RemoveUpdateArtefacts(updaterFolder, installerPath);
-    return started;
+// Puts back what earlier runs that did not end left, before this run does
+// anything else, so that it starts from the configuration and installation
+// as they were before those runs. Returns 0, or the error that kept an
+// earlier run's configuration from being put back: this run then changes
+// nothing else.
+DWORD RecoverUnfinishedRuns(const std::wstring& runId) {
+  for (RunJournal& earlier : RunJournal::Unfinished()) {
+    DWORD error = ERROR_SUCCESS;
+    if (earlier.IsPackageRun()) {
+      earlier.Finish(runId);
+    } else {
+      error = earlier.Recover(runId);
+    }
+    if (error != ERROR_SUCCESS) {
+      LogFailure(L"putting back what an unfinished earlier run left", earlier.Folder().c_str(),
+                 error);
+      return error;
+    }
   }
-  // The installer's own exit code is the outcome unless it reports success
-  // and a later step fails.
-  DWORD outcome = WaitForInstaller(installer, installerCommand, installerFileName);
-  // The registration needs the root folder as the installer left it; it
-  // runs last, so that a tool that hangs can't keep the configuration from
-  // being put back.
-  tmk_String registrationRoot;
-  ReadSettingsRootPath(registrationRoot);
-  context.RestoreDatabaseIdentity();
-  DWORD restoration = context.RestoreAfterUpdate();
-  DWORD registration = RegisterVisioEventProcessor(registrationRoot);
-  return FirstFailure(outcome, FirstFailure(restoration, registration));
+  return ERROR_SUCCESS;
+}
+
+// One run once it holds the machine's lock.
+DWORD RunLocked(const tmk_String& commandLine, const tmk_String& ownPath, bool packageMode) {
+  const std::wstring runId = RunJournal::NewRunId();
+  DWORD recovered = RecoverUnfinishedRuns(runId);
+  if (recovered != ERROR_SUCCESS) {
+    if (!packageMode) ReportConfigurationNotSaved(recovered);
+    return recovered;
+  }
+  tmk_String updaterFolder = FolderOf(ownPath);
+  return packageMode ? RunPackageMode(runId, updaterFolder)
+                     : RunUpdateMode(runId, commandLine, updaterFolder);
 }
 
 void LogRunStart(const tmk_String& ownPath, const tmk_String& commandLine, bool packageMode) {
@@ -179,18 +233,17 @@ DWORD RunUpdater(const wchar_t* commandLineText) {
   bool packageMode = IsPackageMode(commandLine);
   LogRunStart(ownPath, commandLine, packageMode);
   DWORD exitCode = ERROR_SUCCESS;
-  MachineRunLock oneRunAtATime;
-  if (!oneRunAtATime.Held()) {
-    exitCode = oneRunAtATime.Refusal();
-    LogLine(exitCode == ERROR_INSTALL_ALREADY_RUNNING
-                ? L"another run of the updater is active on this machine: this run changes nothing"
-                : L"whether another run is active can't be told: this run changes nothing");
+  RunLock oneRunAtATime;
+  if (oneRunAtATime.Held()) {
+    exitCode = RunLocked(commandLine, ownPath, packageMode);
+  } else if (oneRunAtATime.Refusal() == ERROR_INSTALL_ALREADY_RUNNING) {
+    exitCode = ERROR_INSTALL_ALREADY_RUNNING;
+    LogLine(L"another run of the updater is active on this machine: this run changes nothing");
   } else {
-    UpdateContext context;
-    tmk_String updaterFolder = FolderOf(ownPath);
-    exitCode = packageMode ? RunPackageMode(context, updaterFolder)
-                           : RunUpdateMode(context, commandLine, updaterFolder);
-    FinishRunJournal(context.JournalFolder);
+    // The journal's folder is unusable: nothing can be saved, so nothing
+    // is changed.
+    exitCode = oneRunAtATime.Refusal();
+    if (!packageMode) ReportConfigurationNotSaved(exitCode);
   }
   LogRunEnd((GetTickCount64() - start) / 1000.0, exitCode);
   return exitCode;

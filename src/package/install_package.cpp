@@ -25,7 +25,7 @@ const wchar_t* SystemFolderSource(const tmk_String& executablePath) {
   return L"\\Veskaro\\Sys2021";
 }
 
-DWORD UpdateContext::InstallPackage(tmk_String updaterFolder) {
+DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFolder) {
   tmk_String packageRoot = Concatenate(updaterFolder, L"\\vskr_update");
   DWORD attributes = GetFileAttributesW(packageRoot.Text());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -52,7 +52,8 @@ DWORD UpdateContext::InstallPackage(tmk_String updaterFolder) {
     const wchar_t* piece;           // appended to it (null: nothing)
   };
   const Row rows[] = {
-      {SystemFolderSource(ExecutablePath), L"EXECUTABLEPATH", &ExecutablePath, &ExecutablePath,
+      {SystemFolderSource(context.ExecutablePath), L"EXECUTABLEPATH", &context.ExecutablePath,
+       &context.ExecutablePath,
        nullptr},
       {L"\\Veskaro\\App", L"ROOTPATH", &rootValue, &rootValue, L"\\App"},
       {L"\\Veskaro\\app_acad_common", L"ROOTPATH", &rootValue, &rootValue, L"\\App"},

@@ -136,11 +136,6 @@ class InstalledFolder {
 
 }  // namespace
 
-bool UpdateContext::RefreshFolderTree(tmk_String source, tmk_String destination) {
-  unsigned long replaced = 0;
-  return RefreshFolderTreeCounted(source, destination, replaced) == ERROR_SUCCESS;
-}
-
 DWORD RefreshFolderTreeCounted(const tmk_String& source, const tmk_String& destination,
                                unsigned long& replaced) {
   DWORD destinationAttributes = 0;

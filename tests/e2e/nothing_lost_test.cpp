@@ -131,27 +131,47 @@ class NothingLost : public testing::Test {
 TEST_F(NothingLost, UpdateRunsEndWithTheOriginalConfiguration) {
   const std::wstring secondExit = L"C:\\vskr_tests\\nothing lost\\second.txt";
   const std::wstring stale = Modules() + L".upd";
-  const auto nothing = [] {};
+  const std::wstring qiro = CommonAppData() + L"\\Quendris\\QIRO";
+  const std::wstring ended = damage_ + L"end-parent\n";
+  HANDLE held = INVALID_HANDLE_VALUE;
+  const auto nothing = [](size_t) {};
   struct Row {
     const char* fault;
     std::function<void()> arrange;
-    std::wstring actions;      // of the first run; a second run (if any) changes nothing
+    std::wstring actions;      // of the first run; later runs' installer changes nothing
     std::vector<DWORD> exits;  // of each run
     std::wstring logged;
-    std::function<void()> after;  // after the first run
+    std::function<void(size_t)> after;  // after each run, given its index
+    std::wstring later = L"/quiet";     // the arguments of the later runs
   };
   const Row rows[] = {
-      {"1 updater ended while it waits", nothing, damage_ + L"end-parent\n", {1, 0},
-       L"backup copy of the unfinished run ", nothing},
-      {"2 backup kept after a failed copy-back", nothing,
+      {"1 updater ended while it waits", [] {}, ended, {1, 0}, L"the unfinished run ", nothing},
+      {"1 installer deletes a backup copy", [] {}, damage_ + L"delete " + stale + L"\n", {0},
+       L"restored from the run journal's copy: \"" + Modules(), nothing},
+      {"1 installer replaces the LocalCfg folder", [] {},
+       L"deltree " + data_ + L"\\Data\\LocalCfg\nmkdir " + data_ + L"\\Data\\LocalCfg\n" + damage_,
+       {0}, L"restored from the run journal's copy: \"" + Modules(), nothing},
+      {"1 installer removes the settings folder", [] {}, damage_ + L"deltree " + qiro + L"\\Settings\n",
+       {0}, L"restored from the run journal's copy: \"" + settings_, nothing},
+      {"1 installer removes the product's data folder, journal included", [] {},
+       damage_ + L"deltree " + qiro + L"\n", {0}, L"", nothing},
+      {"2 backup kept after a failed copy-back", [] {},
        damage_ + L"delete " + Modules() + L"\nmkdir " + Modules() + L"\n", {ERROR_ACCESS_DENIED, 0},
-       L"backup copy of the unfinished run ", [&] { RemoveDirectoryW(Modules().c_str()); }},
-      {"3 second start while the first waits", nothing,
+       L"the unfinished run ", [&](size_t) { RemoveDirectoryW(Modules().c_str()); }},
+      {"3 second start while the first waits", [] {},
        damage_ + L"run " + secondExit + L"=\"" + update_ + L"\\vskr_updater.exe\"\n", {0},
        L"another run of the updater is active on this machine: this run changes nothing",
-       [&] { EXPECT_EQ(L"1618", ReadText(secondExit)); }},
+       [&](size_t) { EXPECT_EQ(L"1618", ReadText(secondExit)); }},
+      {"4 one file of the unfinished run can't be put back at first", [] {}, ended, {1, 32, 0},
+       L"the unfinished run ", [&](size_t run) {
+         if (run == 0) held = CreateFileW(Modules().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+         if (run == 1) CloseHandle(held);
+       }},
+      {"5 installer that can't start after an unfinished run", [] {},
+       ended + L"env VERSANT_DBID=installer-db\n", {1, ERROR_BAD_EXE_FORMAT}, L"the unfinished run ",
+       [&](size_t) { WriteBytes(update_ + L"\\" + kInstaller, "not a program"); }},
       {"5 stale backup copy", [&] { WriteBytes(stale, "stale"); }, damage_, {0},
-       L"no unfinished run holds is set aside", [&] {
+       L"no unfinished run holds is set aside", [&](size_t) {
          Names aside = Find(stale + L".*");
          EXPECT_EQ("stale", ReadBytes(data_ + L"\\Data\\LocalCfg\\" + aside.at(0)));
        }},
@@ -162,16 +182,19 @@ TEST_F(NothingLost, UpdateRunsEndWithTheOriginalConfiguration) {
          const char* bytes = reinterpret_cast<const char*>(text.data());
          WriteBytes(settings_, std::string(bytes, text.size() * 2));
        }, damage_, {0}, L"can't be read", nothing},
+      {"7 package mode after an unfinished run, the package has a backup copy's name",
+       [&] { WriteBytes(update_ + L"\\vskr_update\\Veskaro\\LocalCfg\\Modules.ini.upd", "package's"); },
+       ended, {1, 0}, L"the unfinished run ", nothing, L"INSTALL_FROM_ZIP"},
       {"9 database variable of type REG_MULTI_SZ",
        [] { SetMachineText(kEnvironmentKeyPath, L"VERSANT_DBID_NODE", L"node1", REG_MULTI_SZ); },
        damage_ + L"env VERSANT_DBID_NODE=node9\n", {0}, L"is of type REG_MULTI_SZ (7): not saved",
-       [] {
+       [](size_t) {
          EXPECT_EQ(L"node9", ReadMachineValue(kEnvironmentKeyPath, L"VERSANT_DBID_NODE").Text());
          SetMachineText(kEnvironmentKeyPath, L"VERSANT_DBID_NODE", L"node1", REG_MULTI_SZ);
        }},
       {"10 restoration before the registration, the wait logged",
        [] { SetEnvironmentVariableW(L"VSKR_INSTALLER_LEFTOVER_MS", L"1500"); }, damage_, {0},
-       L"waiting while 1 process(es) named qiro_upd240046_win64.exe run (process ids ", [&] {
+       L"waiting while 1 process(es) named qiro_upd240046_win64.exe run (process ids ", [&](size_t) {
          EXPECT_LT(Log().find(L"restored from its backup copy: \"" + settings_),
                    Log().find(L"program started: \"" + WindowsFolder() + L"\\Microsoft.NET"));
        }},
@@ -182,10 +205,9 @@ TEST_F(NothingLost, UpdateRunsEndWithTheOriginalConfiguration) {
     row.arrange();
     const std::string original = Configuration();
     for (size_t i = 0; i < row.exits.size(); ++i) {
-      RunResult run = Run(i == 0 ? row.actions : L"");
+      RunResult run = Run(i == 0 ? row.actions : L"", i == 0 ? L"/quiet" : row.later);
       EXPECT_EQ(row.exits[i], run.exitCode) << "run " << i + 1;
-      EXPECT_TRUE(run.dialogs.empty());
-      if (i == 0) row.after();
+      row.after(i);
     }
     EXPECT_EQ(original, Configuration()) << Narrow(Log());
     EXPECT_EQ(Names{}, Find(Modules() + L".upd"));

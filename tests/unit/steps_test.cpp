@@ -11,7 +11,7 @@
 #include "driver/protected_folders.h"
 #include "platform/known_folders.h"
 #include "platform/run_log.h"
-#include "settings/update_context.h"
+#include "workstation/workstation_settings.h"
 #include "support/sandbox.h"
 
 namespace {
@@ -106,7 +106,7 @@ TEST(WorkstationSettings, ProductSwitchCompletesEveryPlansArgumentInTheFilesEnco
   WritePrivateProfileStringW(nullptr, nullptr, nullptr, settings.c_str());  // no cached copy
   UpdateContext context;
   context.ReadProductSettings();
-  EXPECT_EQ(0, context.WriteWorkstationSettings());
+  EXPECT_EQ(0, WriteWorkstationSettings(context));
   WritePrivateProfileStringW(nullptr, nullptr, nullptr, settings.c_str());
   EXPECT_EQ(Settings("C:\\Stra\xDF" "e", {full + "0 /b 0", full.substr(1) + "/product ACA",
                                           "/product ACA", "i 0 i", "p /product ACA", "-",
