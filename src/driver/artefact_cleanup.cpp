@@ -9,6 +9,7 @@
 
 #include "driver/protected_folders.h"
 #include "platform/captured_run.h"
+#include "platform/child_process.h"
 #include "platform/path_identity.h"
 #include "platform/run_log.h"
 #include "platform/system_text.h"
