@@ -15,6 +15,7 @@
 #include "platform/system_text.h"
 #include "platform/unique_handle.h"
 #include "settings/update_context.h"
+#include "settings/update_files.h"
 #include "text/lines.h"
 
 namespace {
@@ -135,8 +136,6 @@ bool DeleteTree(const wchar_t* path) {
 
 namespace {
 
-const wchar_t kListArchiveCommand[] = L"tar -tf vskr_update.zip";
-
 // Decides which entries the clean-up may take: never an installation
 // folder (the product key's ROOTPATH, EXECUTABLEPATH, DATA_PATH, WORK_PATH)
 // nor a folder above one; and of what the archive holds, nothing inside an
@@ -225,7 +224,8 @@ std::wstring RelativeEntry(std::wstring entry) {
 // the updater's folder; empty when it can't be listed (the log says so).
 std::vector<std::wstring> ArchiveEntries(const tmk_String& updaterFolder) {
   std::vector<std::wstring> entries;
-  tmk_String archive = Concatenate(updaterFolder, L"\\vskr_update.zip");
+  tmk_String archive;
+  archive.Format(L"%s\\%s", updaterFolder.Text(), kDataArchive);
   DWORD attributes = GetFileAttributesW(archive.Text());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return entries;
@@ -321,9 +321,9 @@ void RemoveUpdateArtefacts(const tmk_String& updaterFolder, const tmk_String& in
   std::wstring folder(updaterFolder.Text());
   for (const std::wstring& entry : entries) RemoveUpdateFile(folder + L"\\" + entry, guard, true);
   RemoveUpdateFile(installerPath.Text(), guard, false);
-  RemoveUpdateFile(folder + L"\\qiro_upd240046_Win64.exe", guard, false);
-  RemoveUpdateFile(folder + L"\\VSKR_UPDATE.zip", guard, false);
-  RemoveUpdateTree(Concatenate(updaterFolder, L"\\vskr_update"), guard);
+  RemoveUpdateFile(folder + L"\\" + kFixedInstaller, guard, false);
+  RemoveUpdateFile(folder + L"\\" + kDataArchiveCapitals, guard, false);
+  RemoveUpdateTree(tmk_String((folder + L"\\" + kPackageFolder).c_str()), guard);
   RemoveEmptiedFolders(updaterFolder, entries, guard);
   LogLine(L"the updater's folder keeps everything else: \"%s\"", updaterFolder.Text());
 }
