@@ -19,6 +19,7 @@
 #include "preserve/prepare_update.h"
 #include "settings/settings_file.h"
 #include "settings/update_context.h"
+#include "settings/update_files.h"
 #include "version.h"
 
 const wchar_t kPackageModeSwitch[] = L"INSTALL_FROM_ZIP";
@@ -27,9 +28,6 @@ namespace {
 
 // Shorter installer paths than this count as no installer found.
 constexpr size_t kShortestInstallerPath = 10;
-
-const wchar_t kDataArchive[] = L"vskr_update.zip";
-const wchar_t kArchiveCommand[] = L"tar -xf vskr_update.zip";
 
 // The text before the last backslash; empty when there is none.
 tmk_String FolderOf(const tmk_String& path) {
@@ -73,7 +71,7 @@ void UnpackDataArchive(const tmk_String& updaterFolder) {
   vskr::ScopedCurrentFolder inUpdaterFolder(Concatenate(updaterFolder, L"\\").Text());
   // Whether tar started and how it ended is in the run log alone: the
   // installer runs in any case.
-  (void)RunAndWait(tmk_String(kArchiveCommand), LaunchProfile::HiddenTool);
+  (void)RunAndWait(tmk_String(kUnpackArchiveCommand), LaunchProfile::HiddenTool);
 }
 
 // The installer's path in quotation marks, so that a blank in it can't make

@@ -8,6 +8,7 @@
 #include "platform/run_log.h"
 #include "package/package_map.h"
 #include "settings/update_context.h"
+#include "settings/update_files.h"
 
 namespace {
 
@@ -26,7 +27,8 @@ const wchar_t* SystemFolderSource(const tmk_String& executablePath) {
 }
 
 DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFolder) {
-  tmk_String packageRoot = Concatenate(updaterFolder, L"\\vskr_update");
+  tmk_String packageRoot;
+  packageRoot.Format(L"%s\%s", updaterFolder.Text(), kPackageFolder);
   DWORD attributes = GetFileAttributesW(packageRoot.Text());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;

@@ -228,3 +228,20 @@ void WaitWhileProcessRunning(const tmk_String& imageName) {
     }
   }
 }
+
+namespace vskr {
+
+ScopedCurrentFolder::ScopedCurrentFolder(const wchar_t* folder) : earlier_(CurrentFolder()) {
+  if (!SetCurrentDirectoryW(folder)) {
+    error_ = GetLastError();
+    LogFailure(L"making the current folder", folder, error_);
+  }
+}
+
+ScopedCurrentFolder::~ScopedCurrentFolder() {
+  if (error_ != 0 || earlier_.empty()) return;
+  if (!SetCurrentDirectoryW(earlier_.c_str()))
+    LogFailure(L"making the current folder again", earlier_.c_str(), GetLastError());
+}
+
+}  // namespace vskr

@@ -1,6 +1,11 @@
 // Starting the programs the updater works through (the installer, tar, net,
-// regasm), waiting for them, and looking for running processes by name.
+// regasm) in the folder they need, waiting for them, and looking for running
+// processes by name.
 #pragma once
+
+#include <windows.h>
+
+#include <string>
 
 #include "platform/unique_handle.h"
 #include "text/tmk_string.h"
@@ -64,3 +69,24 @@ enum class ProgramLookup {
 // in that order, with ".exe" added to a name without extension. `program` receives the path found; it is not touched
 // otherwise.
 ProgramLookup FindChildProgram(const tmk_String& commandLine, tmk_String& program);
+
+namespace vskr {
+
+// Makes `folder` the current folder while it lives and the earlier one
+// current again afterwards. Error() is the system's code of the change (0:
+// changed); a failed change leaves the current folder as it was. The run
+// log tells a failed change, and a failed change back.
+class ScopedCurrentFolder {
+ public:
+  explicit ScopedCurrentFolder(const wchar_t* folder);
+  ~ScopedCurrentFolder();
+  ScopedCurrentFolder(const ScopedCurrentFolder&) = delete;
+  ScopedCurrentFolder& operator=(const ScopedCurrentFolder&) = delete;
+  DWORD Error() const { return error_; }
+
+ private:
+  std::wstring earlier_;
+  DWORD error_ = 0;
+};
+
+}  // namespace vskr

@@ -261,6 +261,7 @@ TEST_F(NothingLost, NoInstallerRunsWithoutACompleteBackup) {
 TEST_F(NothingLost, OnlyTheUpdatesOwnFilesGo) {
   const std::wstring downloads = L"C:\\vskr_tests\\nothing lost\\Downloads";
   const std::wstring listing = L"C:\\vskr_tests\\nothing lost\\listing.txt";
+  const std::wstring elsewhere = L"C:\\vskr_tests\\nothing lost\\Documents";
   ScopedVariable tarListing(L"VSKR_TAR_LISTING", listing);
   const std::wstring installer = L"\\" + std::wstring(kInstaller);
   struct Row {
@@ -282,6 +283,9 @@ TEST_F(NothingLost, OnlyTheUpdatesOwnFilesGo) {
         {root_ + L"\\App\\menu.cfg", "installed"}}},
       {"8 package mode without ROOTPATH", update_, L"INSTALL_FROM_ZIP", ERROR_BAD_PATHNAME, {},
        {{L"C:\\Tools\\tool.exe", "old"}}},
+      {"11 a folder link in the update folder, a file under it listed by the archive", update_,
+       L"/quiet", ERROR_BAD_EXE_FORMAT, {installer, L"\\vskr_update", L"\\notes.txt", L"\\App"},
+       {{elsewhere + L"\\readme.txt", "not the update's"}}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
@@ -293,10 +297,15 @@ TEST_F(NothingLost, OnlyTheUpdatesOwnFilesGo) {
     // The archive, and what it unpacked before the installer's start.
     WriteBytes(row.folder + L"\\vskr_update.zip", "PK\x05\x06");
     WriteText(listing,
-              L"vskr_update/\nvskr_update/Veskaro/Tools/tool.exe\nnotes.txt\nApp/menu.cfg\n");
+              L"vskr_update/\nvskr_update/Veskaro/Tools/tool.exe\nnotes.txt\nApp/menu.cfg\n"
+              L"docs/readme.txt\n");
     for (const wchar_t* file : {L"\\vskr_update\\Veskaro\\Tools\\tool.exe", L"\\notes.txt",
                                 L"\\App\\menu.cfg"})
       WriteBytes(row.folder + file, "new");
+    if (row.folder == update_) {  // a link the archive lists a file under
+      WriteBytes(elsewhere + L"\\readme.txt", "not the update's");
+      ASSERT_TRUE(MakeLink(update_ + L"\\docs", elsewhere));
+    }
     if (row.arguments == L"INSTALL_FROM_ZIP") {
       SetProductText(L"ROOTPATH", L"");
       WriteBytes(L"C:\\Tools\\tool.exe", "old");
