@@ -10,6 +10,7 @@
 #include "platform/system_text.h"
 #include "platform/unique_handle.h"
 #include "settings/update_context.h"
+#include "settings/update_files.h"
 
 namespace {
 
@@ -117,10 +118,11 @@ std::wstring RelativeEntry(std::wstring entry) {
 
 bool IsBackupSlotName(const std::wstring& name) {
   const std::wstring last = LastPartInSmallLetters(name);
-  if (EndsWith(last, L".upd")) return true;
-  size_t slot = last.rfind(L".upd.");
+  const std::wstring suffix = kBackupSuffix;  // in small letters, as `last`
+  if (EndsWith(last, suffix)) return true;
+  size_t slot = last.rfind(suffix + L".");
   if (slot == std::wstring::npos) return false;
-  const std::wstring runId = last.substr(slot + 5);
+  const std::wstring runId = last.substr(slot + suffix.size() + 1);
   return !runId.empty() && std::iswdigit(runId[0]) &&
          runId.find_first_not_of(L"0123456789-") == std::wstring::npos;
 }

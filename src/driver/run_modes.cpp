@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <memory>
 #include <string>
 
 #include "driver/artefact_cleanup.h"
@@ -142,10 +143,10 @@ DWORD RunInstaller(RunJournal& journal, vskr::UniqueFileHandle& checkedInstaller
 }
 
 DWORD RunUpdateMode(const std::wstring& runId, const tmk_String& commandLine,
-                    const tmk_String& updaterFolder) {
-  tmk_String installerPath;
-  tmk_String installerFileName;
-  FindInstaller(installerPath, installerFileName, updaterFolder);
+                    const tmk_String& updaterFolder, InstallerCheck& check) {
+  check.Wait();
+  const tmk_String& installerPath = check.Path();
+  const tmk_String& installerFileName = check.FileName();
   if (std::wcslen(installerPath.Text()) < kShortestInstallerPath) {
     LogLine(L"no installer qiro_upd*_win64.exe in \"%s\"", updaterFolder.Text());
     ShowNoInstallerMessage();
@@ -153,8 +154,7 @@ DWORD RunUpdateMode(const std::wstring& runId, const tmk_String& commandLine,
   }
   LogLine(L"installer found: \"%s\"", installerPath.Text());
   // Checked before anything is changed, and kept unchangeable until started.
-  vskr::UniqueFileHandle checkedInstaller;
-  DWORD admitted = AdmitInstaller(installerPath, checkedInstaller);
+  DWORD admitted = AdmitInstaller(check);
   if (admitted != ERROR_SUCCESS) return admitted;
 
   // Nothing is written before the run journal records what may change.
@@ -164,7 +164,7 @@ DWORD RunUpdateMode(const std::wstring& runId, const tmk_String& commandLine,
     ReportConfigurationNotSaved(begun);
     return begun;
   }
-  DWORD outcome = RunInstaller(journal, checkedInstaller, installerPath, installerFileName,
+  DWORD outcome = RunInstaller(journal, check.Held(), installerPath, installerFileName,
                                commandLine, updaterFolder);
   journal.Finish();
   return outcome;
@@ -193,16 +193,17 @@ DWORD RecoverUnfinishedRuns(const std::wstring& runId) {
 }
 
 // One run once it holds the machine's lock.
-DWORD RunLocked(const tmk_String& commandLine, const tmk_String& ownPath, bool packageMode) {
+DWORD RunLocked(const tmk_String& commandLine, const tmk_String& updaterFolder,
+                InstallerCheck* installerCheck) {
+  const bool packageMode = installerCheck == nullptr;
   const std::wstring runId = RunJournal::NewRunId();
   DWORD recovered = RecoverUnfinishedRuns(runId);
   if (recovered != ERROR_SUCCESS) {
     if (!packageMode) ReportConfigurationNotSaved(recovered);
     return recovered;
   }
-  tmk_String updaterFolder = FolderOf(ownPath);
   return packageMode ? RunPackageMode(runId, updaterFolder)
-                     : RunUpdateMode(runId, commandLine, updaterFolder);
+                     : RunUpdateMode(runId, commandLine, updaterFolder, *installerCheck);
 }
 
 void LogRunStart(const tmk_String& ownPath, const tmk_String& commandLine, bool packageMode) {
@@ -224,16 +225,22 @@ bool IsPackageMode(const tmk_String& commandLine) {
 
 DWORD RunUpdater(const wchar_t* commandLineText) {
   tmk_String commandLine(commandLineText);
+  const bool packageMode = IsPackageMode(commandLine);
   tmk_String ownPath(vskr::OwnModulePath().c_str());
+  const tmk_String updaterFolder = FolderOf(ownPath);
+  // Update mode's search for the installer and the signature checks, which
+  // change nothing, start first and run while the run takes its lock and
+  // looks at earlier runs.
+  std::unique_ptr<InstallerCheck> installerCheck;
+  if (!packageMode) installerCheck = std::make_unique<InstallerCheck>(updaterFolder);
   RunLog log(DefaultLogFolder());
   ScopedRunLog installedLog(log);
   ULONGLONG start = GetTickCount64();
-  bool packageMode = IsPackageMode(commandLine);
   LogRunStart(ownPath, commandLine, packageMode);
   DWORD exitCode = ERROR_SUCCESS;
   RunLock oneRunAtATime;
   if (oneRunAtATime.Held()) {
-    exitCode = RunLocked(commandLine, ownPath, packageMode);
+    exitCode = RunLocked(commandLine, updaterFolder, installerCheck.get());
   } else if (oneRunAtATime.Refusal() == ERROR_INSTALL_ALREADY_RUNNING) {
     exitCode = ERROR_INSTALL_ALREADY_RUNNING;
     LogLine(L"another run of the updater is active on this machine: this run changes nothing");

@@ -11,6 +11,7 @@
 #include "platform/system_text.h"
 #include "settings/settings_file.h"
 #include "settings/system_environment.h"
+#include "settings/update_files.h"
 #include "settings/update_context.h"
 
 namespace {
@@ -27,7 +28,7 @@ std::wstring Join(const std::wstring& folder, const std::wstring& name) {
   return folder + L"\\" + name;
 }
 
-std::wstring SlotOf(const RecordedFile& file) { return file.path + L".upd"; }
+std::wstring SlotOf(const RecordedFile& file) { return file.path + kBackupSuffix; }
 
 bool Exists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -298,7 +299,6 @@ DWORD RunJournal::Begin(const std::wstring& runId, bool packageMode, RunJournal&
     return error;
   }
   LogLine(L"run journal: \"%s\"", journal.folder_.c_str());
-  RemoveJournalsNoLongerKept(runId);
   return ERROR_SUCCESS;
 }
 
@@ -359,7 +359,7 @@ DWORD RunJournal::MakeBackup(RecordedFile& file) {
   file.backupCopy = file.name;
   if (!file.existed || digest != file.digest) {
     // The journal keeps the backup copy's content too.
-    file.backupCopy = file.name + L".upd";
+    file.backupCopy = file.name + kBackupSuffix;
     const std::wstring copy = PathInJournal(file.backupCopy);
     error = CopyVerified(slot, copy, digest, false);
     if (error != ERROR_SUCCESS) {
@@ -563,6 +563,9 @@ DWORD RunJournal::Recover(const std::wstring& byRun) {
 
 void RunJournal::Finish(const std::wstring& byRun) {
   if (folder_.empty()) return;
+  // The journals no longer kept go at the end of a run, not before its
+  // installer: the installer's start waits for nothing that can wait.
+  if (byRun.empty()) RemoveJournalsNoLongerKept(record_.id);
   if (!HeldBackupSlots().empty()) {
     LogLine(L"run journal \"%s\": a backup copy of the run is kept; the next run restores it",
             folder_.c_str());

@@ -40,7 +40,7 @@ class RunJournal {
   // Starts the journal of run `runId` before the run writes anything:
   // copies Modules.ini (under the product key's DATA_PATH) and the settings
   // file, records the values, writes the record ("running"), names the
-  // folder in the run log and removes the journals no longer kept. Returns
+  // folder in the run log. Returns
   // 0, or the system's error of what could not be recorded: the run must
   // then change nothing (what was made of the journal is removed again).
   [[nodiscard]] static DWORD Begin(const std::wstring& runId, bool packageMode,
@@ -91,7 +91,8 @@ class RunJournal {
 
   // Records the run ended ("ended"), unless a backup copy it holds still
   // waits to be restored: the record then stays unfinished, for the next
-  // run. With `byRun`, records that that run recovered it.
+  // run. With `byRun`, records that that run recovered it; without, removes
+  // the journals no longer kept.
   void Finish(const std::wstring& byRun = std::wstring());
 
   // Package mode: the plan, before the first file is staged (stage Staging),

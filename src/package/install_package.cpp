@@ -28,7 +28,7 @@ const wchar_t* SystemFolderSource(const tmk_String& executablePath) {
 
 DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFolder) {
   tmk_String packageRoot;
-  packageRoot.Format(L"%s\%s", updaterFolder.Text(), kPackageFolder);
+  packageRoot.Format(L"%s\\%s", updaterFolder.Text(), kPackageFolder);
   DWORD attributes = GetFileAttributesW(packageRoot.Text());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;

@@ -21,3 +21,8 @@ constexpr wchar_t kListArchiveCommand[] = L"tar -tf vskr_update.zip";
 // The unpacked update package that package mode copies from; the clean-up
 // removes it with everything in it.
 constexpr wchar_t kPackageFolder[] = L"vskr_update";
+
+// The suffix of a backup copy of the configuration ("<file>.upd"), which the
+// run journal alone makes, restores and removes; one set aside is
+// "<file>.upd.<run id>". Nothing else deletes or overwrites either.
+constexpr wchar_t kBackupSuffix[] = L".upd";

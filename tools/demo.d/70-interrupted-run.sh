@@ -51,7 +51,7 @@ show_backups
 say "  run journals (C:\\ProgramData\\Quendris\\QIRO\\Journal):"
 for run in "$journal_root"/*/; do
   printf '    %s: %s\n' "$(basename "$run")" \
-    "$(iconv -f utf-16 -t utf-8 "$run/run.ini" | tr -d '\r"' | sed -n 's/^state=//p')"
+    "$(iconv -f utf-16 -t utf-8 "$run/run.ini" | tr -d '\r"' | sed -n 's/^\(state\|note\)=//p' | paste -sd ' ')"
 done
 say "  The second run's log tells what it found and did:"
 tr -d '\r' <"$(unix_path 'C:\ProgramData\Quendris\QIRO\Logs\vskr_updater.log')" |
