@@ -204,8 +204,6 @@ std::wstring IdList(const std::vector<DWORD>& ids) {
 
 }  // namespace
 
-bool IsProcessRunning(const tmk_String& imageName) { return !ProcessIdsNamed(imageName).empty(); }
-
 void WaitWhileProcessRunning(const tmk_String& imageName) {
   // A wait without an end must not look like a hung updater: the log tells
   // when it begins and, while it lasts, once a minute.

@@ -43,12 +43,6 @@ DWORD WaitForChild(vskr::ChildProcess& child, const tmk_String& commandLine);
 [[nodiscard]] DWORD RunAndWait(const tmk_String& commandLine, LaunchProfile profile,
                                DWORD* exitCode = nullptr);
 
-// True when a running process's image has the base name `imageName`
-// exactly: a file name with its extension, compared case-sensitively over
-// its whole length. Sees every process, 64-bit ones included. False when the
-// process list can't be read.
-bool IsProcessRunning(const tmk_String& imageName);
-
 // Pauses 1000 ms, then looks for a process named `imageName`, and repeats
 // both while one runs. Always pauses at least once; has no upper bound. The
 // run log tells when processes are first found (how many, their ids) and

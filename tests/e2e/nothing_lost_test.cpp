@@ -158,6 +158,20 @@ TEST_F(NothingLost, UpdateRunsEndWithTheOriginalConfiguration) {
       {"2 backup kept after a failed copy-back", [] {},
        damage_ + L"delete " + Modules() + L"\nmkdir " + Modules() + L"\n", {ERROR_ACCESS_DENIED, 0},
        L"the unfinished run ", [&](size_t) { RemoveDirectoryW(Modules().c_str()); }},
+      {"2, 3 a waiting backup held for a while, journals dated ahead of the clock", [] {}, ended,
+       {1, ERROR_SHARING_VIOLATION, 0}, L"the unfinished run ", [&](size_t run) {
+         const std::wstring root = qiro + L"\\Journal\\29990101-00000";
+         if (run == 0) {
+           for (int i = 0; i < 6; ++i)
+             WriteUtf16Text(root + std::to_wstring(i) + L"-1\\run.ini", L"[run]\r\nid=x\r\nsequence=" +
+                                std::to_wstring(1000 + i) + L"\r\nstate=ended\r\n");
+           held = HoldWithoutWriteSharing(stale);
+         }
+         if (run == 1) CloseHandle(held);
+         if (run == 2) {
+           EXPECT_EQ(4u, Find(root + L"*").size());  // the latest ended ones stay
+         }
+       }},
       {"3 second start while the first waits", [] {},
        damage_ + L"run " + secondExit + L"=\"" + update_ + L"\\vskr_updater.exe\"\n", {0},
        L"another run of the updater is active on this machine: this run changes nothing",
