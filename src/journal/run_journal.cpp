@@ -572,7 +572,7 @@ void RunJournal::Finish(const std::wstring& byRun) {
     return;
   }
   record_.ended = true;
-  record_.endNote = byRun.empty() ? L"ended " + LocalTimeText(L"%04u-%02u-%02u %02u:%02u:%02u")
+  record_.endNote = byRun.empty() ? L"at " + LocalTimeText(L"%04u-%02u-%02u %02u:%02u:%02u")
                                   : L"recovered by " + byRun;
   (void)WriteRecord();  // the run log tells a failure; the next run then finds it unfinished
 }

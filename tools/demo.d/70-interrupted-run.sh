@@ -12,7 +12,7 @@ settings='C:\ProgramData\Quendris\QIRO\Settings\qiro.ini'
 journal_root=$(unix_path 'C:\ProgramData\Quendris\QIRO\Journal')
 rm -rf "$journal_root"
 show_backups() {
-  say "  backup copies: $(cd "$drive_c" && find . -name '*.upd*' | sed 's|^\./|C:\\|; s|/|\\|g' | tr '\n' ' ')"
+  say "  backup copies: $(cd "$drive_c" && find . -name '*.upd*' -not -path '*/Journal/*' | sed 's|^\./|C:\\|; s|/|\\|g' | tr '\n' ' ')"
 }
 
 say "Before the update:"
