@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "driver/protected_folders.h"
+#include "driver/cleanup_policy.h"
 #include "platform/captured_run.h"
+#include "platform/child_process.h"
 #include "platform/path_identity.h"
 #include "platform/run_log.h"
-#include "platform/system_text.h"
 #include "platform/unique_handle.h"
-#include "settings/update_context.h"
+#include "settings/update_files.h"
 #include "text/lines.h"
 
 namespace {
@@ -31,14 +31,6 @@ vskr::UniqueFileHandle OpenEntry(const std::wstring& path, DWORD access) {
 // must never be used to delete.
 bool IsEntryItself(HANDLE entry, const std::wstring& ownPath) {
   return SamePath(FinalPathOfHandle(entry), ownPath);
-}
-
-std::wstring FinalPathOf(const std::wstring& path) {
-  vskr::UniqueFileHandle entry(CreateFileW(path.c_str(), 0,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                           nullptr));
-  return entry ? FinalPathOfHandle(entry.Get()) : std::wstring();
 }
 
 // The names in a folder, read completely before any of them is deleted.
@@ -65,129 +57,78 @@ void ClearReadOnly(HANDLE entry, DWORD attributes) {
   (void)SetFileInformationByHandle(entry, FileBasicInfo, &info, sizeof info);
 }
 
-// Deletes the entry at `path`, whose own full path is `ownPath` (its
-// folder's final path and its name). Everything is done through handles on
-// the entry itself; a link is removed as it is, a folder's contents go
-// first. An entry that can't be opened as itself is left alone.
-void DeleteEntry(const std::wstring& path, const std::wstring& ownPath) {
+// Reads the attributes of the entry at `path` through a handle on the entry
+// itself. False (logged) when it can't be opened, or when it opens as
+// another entry than `ownPath` or is a link: it became one after it was
+// judged.
+bool ReadOwnAttributes(const std::wstring& path, const std::wstring& ownPath, DWORD& attributes) {
+  // Only looked at here: a handle with delete access would keep the folder
+  // from being listed on some systems.
+  vskr::UniqueFileHandle entry = OpenEntry(path, FILE_READ_ATTRIBUTES);
+  if (!entry) {
+    LogFailure(L"opening an entry to delete it", path.c_str(), GetLastError());
+    return false;
+  }
   FILE_ATTRIBUTE_TAG_INFO info;
   ZeroMemory(&info, sizeof info);
+  if (!GetFileInformationByHandleEx(entry.Get(), FileAttributeTagInfo, &info, sizeof info)) {
+    LogFailure(L"reading the attributes of an entry to delete", path.c_str(), GetLastError());
+    return false;
+  }
+  const bool isLink = (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (isLink || !IsEntryItself(entry.Get(), ownPath)) {
+    LogLine(L"not deleted, it opens as another entry or is a link: \"%s\"", path.c_str());
+    return false;
+  }
+  attributes = info.FileAttributes;
+  return true;
+}
+
+bool DeleteEntry(const CleanupPolicy& policy, const std::wstring& relative);
+
+// The entries of the folder `relative`, each judged as package content and
+// deleted when the policy lets it go.
+void DeleteContents(const CleanupPolicy& policy, const std::wstring& relative) {
+  for (const std::wstring& name : NamesIn(policy.PathOf(relative))) {
+    const std::wstring inner = relative + L"\\" + name;
+    // Its failures are in the log; the folder's own result tells the rest.
+    if (policy.MayDelete(inner, CleanupEntry::PackageContent)) (void)DeleteEntry(policy, inner);
+  }
+}
+
+// Deletes the entry `relative` of the updater's folder, which the policy has
+// let go, for good and without a dialog: a folder's contents first (each
+// judged by the policy), read-only entries too. Everything is done through
+// handles on the entry itself. True when nothing is left of it; failures are
+// logged and the rest goes on.
+bool DeleteEntry(const CleanupPolicy& policy, const std::wstring& relative) {
+  const std::wstring path = policy.PathOf(relative);
+  const std::wstring ownPath = policy.OwnPathOf(relative);
+  DWORD attributes = 0;
+  if (!ReadOwnAttributes(path, ownPath, attributes)) return false;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) DeleteContents(policy, relative);
   {
-    // Only looked at here: a handle with delete access would keep the
-    // folder from being listed on some systems.
-    vskr::UniqueFileHandle entry = OpenEntry(path, FILE_READ_ATTRIBUTES);
+    vskr::UniqueFileHandle entry =
+        OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
     if (!entry) {
-      LogFailure(L"opening an entry to delete it", path.c_str(), GetLastError());
-      return;
+      LogFailure(L"opening an entry for deletion", path.c_str(), GetLastError());
+      return false;
     }
     if (!IsEntryItself(entry.Get(), ownPath)) {
       LogLine(L"not deleted, it opens as another entry: \"%s\"", path.c_str());
-      return;
+      return false;
     }
-    if (!GetFileInformationByHandleEx(entry.Get(), FileAttributeTagInfo, &info, sizeof info)) {
-      LogFailure(L"reading the attributes of an entry to delete", path.c_str(), GetLastError());
-      return;
-    }
-  }
-  const bool isLink = (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  if ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !isLink) {
-    for (const std::wstring& name : NamesIn(path)) {
-      DeleteEntry(path + L"\\" + name, ownPath + L"\\" + name);
+    if (attributes & FILE_ATTRIBUTE_READONLY) ClearReadOnly(entry.Get(), attributes);
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    // Takes effect when the handle is closed; a folder that still holds
+    // something stays.
+    if (!SetFileInformationByHandle(entry.Get(), FileDispositionInfo, &disposition,
+                                    sizeof disposition)) {
+      LogFailure(L"deleting an entry", path.c_str(), GetLastError());
     }
   }
-  vskr::UniqueFileHandle entry =
-      OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-  if (!entry) {
-    LogFailure(L"opening an entry for deletion", path.c_str(), GetLastError());
-    return;
-  }
-  if (!IsEntryItself(entry.Get(), ownPath)) return;
-  if (info.FileAttributes & FILE_ATTRIBUTE_READONLY) ClearReadOnly(entry.Get(), info.FileAttributes);
-  FILE_DISPOSITION_INFO disposition = {TRUE};
-  // Takes effect when the handle is closed; a folder that still holds
-  // something stays (the folder's own line in the log says so).
-  if (!SetFileInformationByHandle(entry.Get(), FileDispositionInfo, &disposition,
-                                  sizeof disposition)) {
-    LogFailure(L"deleting an entry", path.c_str(), GetLastError());
-  }
+  return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
-
-}  // namespace
-
-bool DeleteTree(const wchar_t* path) {
-  if (!path || !*path) return false;
-  std::wstring target(path);
-  while (target.size() > 1 && (target.back() == L'\\' || target.back() == L'/')) target.pop_back();
-  if (GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
-  // The entry's own full path is its folder's final path and its name, so
-  // that a link named by `path` is recognised as a link too.
-  size_t slash = target.find_last_of(L"\\/");
-  std::wstring folder = slash == std::wstring::npos ? L"." : target.substr(0, slash);
-  if (folder.empty()) folder = L"\\";                             // "\name": the drive's root
-  if (folder.size() == 2 && folder[1] == L':') folder += L'\\';  // "C:" alone means elsewhere
-  std::wstring name = slash == std::wstring::npos ? target : target.substr(slash + 1);
-  std::wstring folderFinal = FinalPathOf(folder);
-  if (folderFinal.empty()) return false;
-  DeleteEntry(target, folderFinal + L"\\" + name);
-  return GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES;
-}
-
-namespace {
-
-const wchar_t kListArchiveCommand[] = L"tar -tf vskr_update.zip";
-
-// Decides which entries the clean-up may take: never an installation
-// folder (the product key's ROOTPATH, EXECUTABLEPATH, DATA_PATH, WORK_PATH)
-// nor a folder above one; and of what the archive holds, nothing inside an
-// installation folder unless the updater's folder lies inside that one
-// too. An updater started from the installation's root would otherwise take
-// the installation's own files for the archive's.
-class CleanupGuard {
- public:
-  explicit CleanupGuard(const tmk_String& updaterFolder) {
-    AddForms(updater_, updaterFolder.Text());
-    for (const wchar_t* name : {L"ROOTPATH", L"EXECUTABLEPATH", L"DATA_PATH", L"WORK_PATH"})
-      AddForms(installation_, ReadProductValue(name).Text());
-  }
-
-  // True when `path` may go; the run log tells a refusal.
-  bool MayRemove(const std::wstring& path, bool archiveEntry) const {
-    std::vector<std::wstring> forms;
-    AddForms(forms, path);
-    for (const std::wstring& form : forms) {
-      for (const std::wstring& folder : installation_) {
-        if (IsSameOrAbove(form, folder))
-          return Refuse(path, L"an installation folder or above one");
-        if (archiveEntry && IsSameOrAbove(folder, form) && !HoldsUpdaterFolderBelow(folder))
-          return Refuse(path, L"in an installation folder");
-      }
-    }
-    return true;
-  }
-
- private:
-  // The path as given and as its links lead, in comparable form.
-  static void AddForms(std::vector<std::wstring>& forms, const std::wstring& path) {
-    std::wstring comparable = ComparablePath(path);
-    if (comparable.empty()) return;  // empty or relative: no folder
-    forms.push_back(comparable);
-    std::wstring final = FinalComparablePath(comparable);
-    if (!final.empty() && !SamePath(final, comparable)) forms.push_back(final);
-  }
-  bool HoldsUpdaterFolderBelow(const std::wstring& folder) const {
-    for (const std::wstring& updater : updater_) {
-      if (IsSameOrAbove(folder, updater) && !SamePath(folder, updater)) return true;
-    }
-    return false;
-  }
-  static bool Refuse(const std::wstring& path, const wchar_t* why) {
-    LogLine(L"not removed, it is %s: \"%s\"", why, path.c_str());
-    return false;
-  }
-
-  std::vector<std::wstring> updater_;
-  std::vector<std::wstring> installation_;
-};
 
 // Text from a tool: UTF-8 when it is valid UTF-8, else the ANSI code page.
 std::wstring ToolText(const std::string& bytes) {
@@ -204,35 +145,20 @@ std::wstring ToolText(const std::string& bytes) {
   return std::wstring();
 }
 
-// An archive entry as a path below the updater's folder; empty for one
-// that would lead elsewhere (absolute, with a drive or "..").
-std::wstring RelativeEntry(std::wstring entry) {
-  for (wchar_t& c : entry) {
-    if (c == L'/') c = L'\\';
-  }
-  while (entry.compare(0, 2, L".\\") == 0) entry.erase(0, 2);
-  while (!entry.empty() && entry.back() == L'\\') entry.pop_back();
-  if (entry.empty() || entry[0] == L'\\' || entry.find(L':') != std::wstring::npos)
-    return std::wstring();
-  std::wstring padded = L"\\" + entry + L"\\";
-  if (padded.find(L"\\..\\") != std::wstring::npos || padded.find(L"\\.\\") != std::wstring::npos)
-    return std::wstring();
-  return entry;
-}
-
-// What the data archive holds, listed by the same tar that unpacked it, in
-// the updater's folder; empty when it can't be listed (the log says so).
-std::vector<std::wstring> ArchiveEntries(const tmk_String& updaterFolder) {
+// The names the data archive lists, as tar lists them, by the same tar that
+// unpacked it, in the updater's folder; none when it can't be listed (the
+// log says so).
+std::vector<std::wstring> ArchiveEntries(const std::wstring& folder) {
   std::vector<std::wstring> entries;
-  tmk_String archive = Concatenate(updaterFolder, L"\\vskr_update.zip");
-  DWORD attributes = GetFileAttributesW(archive.Text());
+  DWORD attributes = GetFileAttributesW((folder + L"\\" + kDataArchive).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return entries;
   std::string output;
   DWORD exitCode = 0;
   DWORD started = ERROR_SUCCESS;
   {
-    vskr::ScopedCurrentFolder inUpdaterFolder(updaterFolder.Text());
+    // With its backslash: "E:" alone names the drive's current folder.
+    vskr::ScopedCurrentFolder inUpdaterFolder((folder + L"\\").c_str());
     started = RunAndCaptureOutput(tmk_String(kListArchiveCommand), output, exitCode);
   }
   if (started != ERROR_SUCCESS || exitCode != 0) {
@@ -240,52 +166,41 @@ std::vector<std::wstring> ArchiveEntries(const tmk_String& updaterFolder) {
     return entries;
   }
   for (const std::wstring& line : vskr::SplitLines(ToolText(output))) {
-    std::wstring entry = RelativeEntry(line);
-    if (!entry.empty()) {
-      entries.push_back(entry);
-    } else if (!line.empty()) {
-      LogLine(L"archive entry outside the updater's folder left alone: \"%s\"", line.c_str());
-    }
+    if (!line.empty()) entries.push_back(line);
   }
   return entries;
 }
 
-bool IsPlainFolder(DWORD attributes) {
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// Removes one file (or link) of the update; the result is looked at for the
-// run log alone.
-void RemoveUpdateFile(const std::wstring& path, const CleanupGuard& guard, bool archiveEntry) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || IsPlainFolder(attributes)) return;
-  if (SamePath(ComparablePath(path), ComparablePath(vskr::OwnModulePath()))) return;
-  if (!guard.MayRemove(path, archiveEntry)) return;
-  LogLine(DeleteTree(path.c_str()) ? L"removed: \"%s\"" : L"could not be removed: \"%s\"",
+// Removes the update's file `name` of kind `kind` when the policy lets it
+// go: whatever is there but a folder (the folder steps see to those).
+void RemoveUpdateFile(const CleanupPolicy& policy, const std::wstring& name, CleanupEntry kind) {
+  const std::wstring relative = RelativeEntry(name);
+  if (!relative.empty()) {
+    DWORD attributes = GetFileAttributesW(policy.PathOf(relative).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  }
+  if (!policy.MayDelete(name, kind)) return;
+  const std::wstring path = policy.PathOf(relative);
+  LogLine(DeleteEntry(policy, relative) ? L"removed: \"%s\"" : L"could not be removed: \"%s\"",
           path.c_str());
 }
 
-// The package folder with everything in it.
-void RemoveUpdateTree(const tmk_String& path, const CleanupGuard& guard) {
-  if (!IsPlainFolder(GetFileAttributesW(path.Text()))) {
-    RemoveUpdateFile(path.Text(), guard, false);  // a link in its place goes itself
-    return;
-  }
-  if (!guard.MayRemove(path.Text(), false)) return;
-  if (!MayRemoveUpdaterFolder(path)) {
-    LogLine(L"not removed, it is not the update's own: \"%s\"", path.Text());
-    return;
-  }
-  LogLine(DeleteTree(path.Text()) ? L"removed: \"%s\"" : L"removed in part: \"%s\"", path.Text());
+// The package folder with everything in it that the policy lets go.
+void RemovePackageFolder(const CleanupPolicy& policy) {
+  const std::wstring path = policy.PathOf(kPackageFolder);
+  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  if (!policy.MayDelete(kPackageFolder, CleanupEntry::PackageFolder)) return;
+  LogLine(DeleteEntry(policy, kPackageFolder) ? L"removed: \"%s\"" : L"removed in part: \"%s\"",
+          path.c_str());
 }
 
-// The folders the archive brought, deepest first, each only when nothing
-// but the archive's files was in it.
-void RemoveEmptiedFolders(const tmk_String& updaterFolder, const std::vector<std::wstring>& entries,
-                          const CleanupGuard& guard) {
+// The folders the archive's entries lie in, and the entries themselves
+// (some are folders), deepest first.
+std::vector<std::wstring> ArchiveFolders(const std::vector<std::wstring>& names) {
   std::vector<std::wstring> folders;
-  for (const std::wstring& entry : entries) {
+  for (const std::wstring& name : names) {
+    const std::wstring entry = RelativeEntry(name);
+    if (entry.empty()) continue;
     for (size_t slash = entry.find(L'\\'); slash != std::wstring::npos;
          slash = entry.find(L'\\', slash + 1))
       folders.push_back(entry.substr(0, slash));
@@ -295,11 +210,17 @@ void RemoveEmptiedFolders(const tmk_String& updaterFolder, const std::vector<std
     return a.size() != b.size() ? a.size() > b.size() : a < b;
   });
   folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
-  for (const std::wstring& folder : folders) {
-    std::wstring path = std::wstring(updaterFolder.Text()) + L"\\" + folder;
-    if (!IsPlainFolder(GetFileAttributesW(path.c_str()))) continue;
-    if (!guard.MayRemove(path, true) || !MayRemoveUpdaterFolder(tmk_String(path.c_str())))
-      continue;
+  return folders;
+}
+
+// The archive's folders, each only when nothing but the archive's files was
+// in it and the policy lets it go.
+void RemoveArchiveFolders(const CleanupPolicy& policy, const std::vector<std::wstring>& names) {
+  for (const std::wstring& folder : ArchiveFolders(names)) {
+    const std::wstring path = policy.PathOf(folder);
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    if (!policy.MayDelete(folder, CleanupEntry::ArchiveFolder)) continue;
     if (RemoveDirectoryW(path.c_str())) {
       LogLine(L"removed: \"%s\"", path.c_str());
     } else if (GetLastError() == ERROR_DIR_NOT_EMPTY) {
@@ -310,19 +231,29 @@ void RemoveEmptiedFolders(const tmk_String& updaterFolder, const std::vector<std
   }
 }
 
+// The installer's name in the updater's folder; the whole path when it lies
+// elsewhere (the policy refuses that).
+std::wstring NameInFolder(const std::wstring& folder, const std::wstring& path) {
+  const std::wstring head = folder + L"\\";
+  return path.size() > head.size() && SamePath(path.substr(0, head.size()), head)
+             ? path.substr(head.size())
+             : path;
+}
+
 }  // namespace
 
 void RemoveUpdateArtefacts(const tmk_String& updaterFolder, const tmk_String& installerPath) {
-  // Each step runs whatever the one before did. The archive is listed
+  // Each step runs whatever became of the one before. The archive is listed
   // before it goes.
-  CleanupGuard guard(updaterFolder);
-  const std::vector<std::wstring> entries = ArchiveEntries(updaterFolder);
-  std::wstring folder(updaterFolder.Text());
-  for (const std::wstring& entry : entries) RemoveUpdateFile(folder + L"\\" + entry, guard, true);
-  RemoveUpdateFile(installerPath.Text(), guard, false);
-  RemoveUpdateFile(folder + L"\\qiro_upd240046_Win64.exe", guard, false);
-  RemoveUpdateFile(folder + L"\\VSKR_UPDATE.zip", guard, false);
-  RemoveUpdateTree(Concatenate(updaterFolder, L"\\vskr_update"), guard);
-  RemoveEmptiedFolders(updaterFolder, entries, guard);
+  const CleanupPolicy policy(updaterFolder);
+  const std::wstring folder(updaterFolder.Text());
+  const std::vector<std::wstring> listed = ArchiveEntries(folder);
+  for (const std::wstring& name : listed) RemoveUpdateFile(policy, name, CleanupEntry::ArchiveFile);
+  RemoveUpdateFile(policy, NameInFolder(folder, installerPath.Text()), CleanupEntry::Installer);
+  RemoveUpdateFile(policy, kFixedInstaller, CleanupEntry::FixedInstaller);
+  for (const wchar_t* archive : {kDataArchive, kDataArchiveCapitals})
+    RemoveUpdateFile(policy, archive, CleanupEntry::DataArchive);
+  RemovePackageFolder(policy);
+  RemoveArchiveFolders(policy, listed);
   LogLine(L"the updater's folder keeps everything else: \"%s\"", updaterFolder.Text());
 }

@@ -5,11 +5,13 @@
 #include <new>
 
 #include "platform/unique_handle.h"
+#include "settings/update_files.h"
 
 bool FindInstaller(tmk_String& installerPath, tmk_String& installerFileName,
                    tmk_String updaterFolder) {
   try {
-    tmk_String pattern = Concatenate(updaterFolder, L"\\qiro_upd*_win64.exe");
+    tmk_String pattern;
+    pattern.Format(L"%s\\%s", updaterFolder.Text(), kInstallerPattern);
     _wfinddata64i32_t entry{};
     vskr::UniqueCrtFind search(_wfindfirst64i32(pattern.Text(), &entry));
     if (!search) return true;

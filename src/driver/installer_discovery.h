@@ -3,8 +3,8 @@
 
 #include "text/tmk_string.h"
 
-// Searches `updaterFolder` for "qiro_upd*_win64.exe" (letter case as the file
-// system matches it). Every match overwrites what the one before set, so the
+// Searches `updaterFolder` for kInstallerPattern ("qiro_upd*_win64.exe",
+// settings/update_files.h; letter case as the file system matches it). Every match overwrites what the one before set, so the
 // entry the file system lists last wins; folders count like files. With no
 // match both out-parameters stay as they were. An allocation failure while
 // they are set ends the search quietly. Always returns true: callers judge

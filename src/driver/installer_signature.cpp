@@ -1,7 +1,12 @@
 #include "driver/installer_signature.h"
 
+#include <cwchar>
+#include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "driver/installer_discovery.h"
 #include "platform/message_box.h"
 #include "platform/run_log.h"
 #include "platform/signature.h"
@@ -14,11 +19,16 @@ const wchar_t kRefusalMessage[] =
 
 enum class Signing { Valid, Absent, Broken };
 
+}  // namespace
+
 struct Examined {
   Signing signing = Signing::Broken;
   LONG result = 0;
   SignerSubject signer;
+  std::vector<std::wstring> notes;  // for the run log, written by the thread that decides
 };
+
+namespace {
 
 // The codes by which the verification says a file carries no signature.
 bool MeansNoSignature(DWORD code) {
@@ -31,9 +41,11 @@ std::wstring SignerText(const SignerSubject& signer) {
   return signer.encoded.empty() ? std::wstring(L"none") : L"\"" + signer.text + L"\"";
 }
 
-// Verifies the file's signature and reads its signer; logs both.
+// Verifies the file's signature and reads its signer, noting both for the
+// run log (this may run on a thread of its own).
 Examined Examine(const std::wstring& path, HANDLE file) {
   Examined examined;
+  wchar_t note[160];
   DWORD lastError = 0;
   examined.result = VerifyFileSignature(path, file, lastError);
   DWORD result = static_cast<DWORD>(examined.result);
@@ -42,18 +54,23 @@ Examined Examine(const std::wstring& path, HANDLE file) {
   } else if (MeansNoSignature(result) && MeansNoSignature(lastError)) {
     examined.signing = Signing::Absent;
   } else if (MeansNoSignature(result)) {
-    LogLine(L"the signature of \"%s\" is there but can't be read: error 0x%08lX", path.c_str(),
-            lastError);
+    std::swprintf(note, 160, L"\" is there but can't be read: error 0x%08lX", lastError);
+    examined.notes.push_back(L"the signature of \"" + path + note);
   }
   DWORD read = ReadSignerSubject(path, examined.signer);
   if (read != ERROR_SUCCESS && examined.signing != Signing::Absent) {
-    LogFailure(L"reading the signer certificate", path.c_str(), read);
+    std::swprintf(note, 160, L"\": error %lu", read);
+    examined.notes.push_back(L"reading the signer certificate failed for \"" + path + note);
     // A publisher that can't be read can't be compared.
     if (examined.signing == Signing::Valid) examined.signing = Signing::Broken;
   }
-  LogLine(L"signature of \"%s\": verification result 0x%08lX, signer %s", path.c_str(), result,
-          SignerText(examined.signer).c_str());
+  std::swprintf(note, 160, L"\": verification result 0x%08lX, signer ", result);
+  examined.notes.push_back(L"signature of \"" + path + note + SignerText(examined.signer));
   return examined;
+}
+
+void LogNotes(const Examined& examined) {
+  for (const std::wstring& note : examined.notes) LogLine(L"%s", note.c_str());
 }
 
 // Why the installer may not run; null when it may.
@@ -78,25 +95,59 @@ DWORD Refuse(const tmk_String& installerPath, const wchar_t* reason, const Exami
 
 }  // namespace
 
-DWORD AdmitInstaller(const tmk_String& installerPath, vskr::UniqueFileHandle& held) {
-  // Others may read it, nobody may change it while the run holds it.
-  held.Reset(CreateFileW(installerPath.Text(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!held) {
+struct InstallerCheck::Outcome {
+  tmk_String path;
+  tmk_String fileName;
+  vskr::UniqueFileHandle held;
+  DWORD openError = ERROR_SUCCESS;
+  Examined installer;
+  Examined updater;
+};
+
+InstallerCheck::InstallerCheck(const tmk_String& updaterFolder)
+    : outcome_(std::make_unique<Outcome>()), thread_([this, updaterFolder] {
+        Outcome& outcome = *outcome_;
+        FindInstaller(outcome.path, outcome.fileName, updaterFolder);
+        if (outcome.path.IsEmpty()) return;
+        // Others may read it, nobody may change it while the run holds it.
+        outcome.held.Reset(CreateFileW(outcome.path.Text(), GENERIC_READ, FILE_SHARE_READ,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!outcome.held) {
+          outcome.openError = GetLastError();
+          return;
+        }
+        outcome.installer = Examine(outcome.path.Text(), outcome.held.Get());
+        outcome.updater = Examine(vskr::OwnModulePath(), nullptr);
+      }) {}
+
+InstallerCheck::~InstallerCheck() { Wait(); }
+
+void InstallerCheck::Wait() {
+  if (thread_.joinable()) thread_.join();
+}
+
+const tmk_String& InstallerCheck::Path() const { return outcome_->path; }
+const tmk_String& InstallerCheck::FileName() const { return outcome_->fileName; }
+vskr::UniqueFileHandle& InstallerCheck::Held() { return outcome_->held; }
+
+DWORD AdmitInstaller(InstallerCheck& check) {
+  check.Wait();
+  InstallerCheck::Outcome& outcome = *check.outcome_;
+  if (!outcome.held) {
     Examined unopened;
-    unopened.result = static_cast<LONG>(GetLastError());
-    LogFailure(L"opening the installer to check its signature", installerPath.Text(),
-               static_cast<DWORD>(unopened.result));
-    return Refuse(installerPath, L"it can't be opened", unopened);
+    unopened.result = static_cast<LONG>(outcome.openError);
+    LogFailure(L"opening the installer to check its signature", outcome.path.Text(),
+               outcome.openError);
+    return Refuse(outcome.path, L"it can't be opened", unopened);
   }
-  Examined installer = Examine(installerPath.Text(), held.Get());
-  Examined updater = Examine(vskr::OwnModulePath(), nullptr);
-  const wchar_t* reason = RefusalReason(installer, updater);
+  LogNotes(outcome.installer);
+  LogNotes(outcome.updater);
+  const wchar_t* reason = RefusalReason(outcome.installer, outcome.updater);
   if (reason) {
-    held.Reset();
-    return Refuse(installerPath, reason, installer);
+    outcome.held.Reset();
+    return Refuse(outcome.path, reason, outcome.installer);
   }
-  LogLine(updater.signing == Signing::Absent
+  LogLine(outcome.updater.signing == Signing::Absent
               ? L"the installer was not checked against a publisher: the updater is not signed"
               : L"the installer is signed by the updater's publisher");
   return ERROR_SUCCESS;

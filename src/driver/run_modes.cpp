@@ -3,22 +3,24 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <memory>
 #include <string>
 
 #include "driver/artefact_cleanup.h"
 #include "driver/installer_discovery.h"
 #include "driver/installer_signature.h"
-#include "package/install_package.h"
 #include "platform/child_process.h"
 #include "platform/message_box.h"
 #include "platform/run_log.h"
-#include "platform/single_run.h"
 #include "platform/system_text.h"
 #include "platform/unique_handle.h"
+#include "journal/run_journal.h"
+#include "package/install_package.h"
 #include "preserve/component_registration.h"
-#include "preserve/run_journal.h"
+#include "preserve/prepare_update.h"
 #include "settings/settings_file.h"
 #include "settings/update_context.h"
+#include "settings/update_files.h"
 #include "version.h"
 
 const wchar_t kPackageModeSwitch[] = L"INSTALL_FROM_ZIP";
@@ -28,21 +30,22 @@ namespace {
 // Shorter installer paths than this count as no installer found.
 constexpr size_t kShortestInstallerPath = 10;
 
-const wchar_t kDataArchive[] = L"vskr_update.zip";
-const wchar_t kArchiveCommand[] = L"tar -xf vskr_update.zip";
-
 // The text before the last backslash; empty when there is none.
 tmk_String FolderOf(const tmk_String& path) {
   const wchar_t* last = std::wcsrchr(path.Text(), L'\\');
   return Left(path, last ? static_cast<int>(last - path.Text()) : -1);
 }
 
-DWORD RunPackageMode(UpdateContext& context, const tmk_String& updaterFolder) {
+DWORD RunPackageMode(const std::wstring& runId, const tmk_String& updaterFolder) {
+  UpdateContext context;
   context.ReadProductSettings();
   // No message in this mode: the run log and the exit code tell it.
-  DWORD journal = BeginRunJournal(context, true);
-  if (journal != ERROR_SUCCESS) return journal;
-  return InstallPackage(context, updaterFolder, RunIdOf(context.JournalFolder));
+  RunJournal journal;
+  DWORD begun = RunJournal::Begin(runId, true, journal);
+  if (begun != ERROR_SUCCESS) return begun;
+  DWORD outcome = InstallPackage(context, updaterFolder, journal);
+  journal.Finish();
+  return outcome;
 }
 
 void ShowNoInstallerMessage() {
@@ -69,7 +72,7 @@ void UnpackDataArchive(const tmk_String& updaterFolder) {
   vskr::ScopedCurrentFolder inUpdaterFolder(Concatenate(updaterFolder, L"\\").Text());
   // Whether tar started and how it ended is in the run log alone: the
   // installer runs in any case.
-  (void)RunAndWait(tmk_String(kArchiveCommand), LaunchProfile::HiddenTool);
+  (void)RunAndWait(tmk_String(kUnpackArchiveCommand), LaunchProfile::HiddenTool);
 }
 
 // The installer's path in quotation marks, so that a blank in it can't make
@@ -99,32 +102,16 @@ DWORD FirstFailure(DWORD earlier, DWORD later) {
   return earlier != ERROR_SUCCESS ? earlier : later;
 }
 
-DWORD RunUpdateMode(UpdateContext& context, const tmk_String& commandLine,
-                    const tmk_String& updaterFolder) {
-  tmk_String installerPath;
-  tmk_String installerFileName;
-  FindInstaller(installerPath, installerFileName, updaterFolder);
-  if (std::wcslen(installerPath.Text()) < kShortestInstallerPath) {
-    LogLine(L"no installer qiro_upd*_win64.exe in \"%s\"", updaterFolder.Text());
-    ShowNoInstallerMessage();
-    return ERROR_FILE_NOT_FOUND;
-  }
-  LogLine(L"installer found: \"%s\"", installerPath.Text());
-  // Checked before anything is changed, and kept unchangeable until started.
-  vskr::UniqueFileHandle checkedInstaller;
-  DWORD admitted = AdmitInstaller(installerPath, checkedInstaller);
-  if (admitted != ERROR_SUCCESS) return admitted;
-
-  // Nothing is written before the run journal records what may change.
-  DWORD journal = BeginRunJournal(context, false);
-  if (journal != ERROR_SUCCESS) {
-    ReportConfigurationNotSaved(journal);
-    return journal;
-  }
+// The update itself, once the installer is admitted and the journal
+// begun: preparation, archive, installer, put-back, registration.
+DWORD RunInstaller(RunJournal& journal, vskr::UniqueFileHandle& checkedInstaller,
+                   const tmk_String& installerPath, const tmk_String& installerFileName,
+                   const tmk_String& commandLine, const tmk_String& updaterFolder) {
   // A refusal (the program folder could not be verified, or the
   // configuration could not be saved; the user has been told) ends the run
   // before anything is unpacked or started.
-  DWORD prepared = context.PrepareUpdate();
+  UpdateContext context;
+  DWORD prepared = PrepareUpdate(context, journal);
   if (prepared != ERROR_SUCCESS) return prepared;
 
   UnpackDataArchive(updaterFolder);
@@ -135,8 +122,10 @@ DWORD RunUpdateMode(UpdateContext& context, const tmk_String& commandLine,
   if (started != ERROR_SUCCESS) {
     LogLine(L"the installer could not be started: the configuration is restored and the "
             L"update's files are removed");
-    // The backed-up files are put back before the update's files go.
-    (void)context.RestoreAfterUpdate();  // the start's error is the outcome
+    // The configuration is put back before the update's files go; the
+    // start's error is the outcome (a put-back failure is in the run log,
+    // and the journal keeps what it could not put back for the next run).
+    (void)journal.PutBackAfterInstaller();
     RemoveUpdateArtefacts(updaterFolder, installerPath);
     return started;
   }
@@ -148,10 +137,73 @@ DWORD RunUpdateMode(UpdateContext& context, const tmk_String& commandLine,
   // being put back.
   tmk_String registrationRoot;
   ReadSettingsRootPath(registrationRoot);
-  context.RestoreDatabaseIdentity();
-  DWORD restoration = context.RestoreAfterUpdate();
+  DWORD restoration = journal.PutBackAfterInstaller();
   DWORD registration = RegisterVisioEventProcessor(registrationRoot);
   return FirstFailure(outcome, FirstFailure(restoration, registration));
+}
+
+DWORD RunUpdateMode(const std::wstring& runId, const tmk_String& commandLine,
+                    const tmk_String& updaterFolder, InstallerCheck& check) {
+  check.Wait();
+  const tmk_String& installerPath = check.Path();
+  const tmk_String& installerFileName = check.FileName();
+  if (std::wcslen(installerPath.Text()) < kShortestInstallerPath) {
+    LogLine(L"no installer qiro_upd*_win64.exe in \"%s\"", updaterFolder.Text());
+    ShowNoInstallerMessage();
+    return ERROR_FILE_NOT_FOUND;
+  }
+  LogLine(L"installer found: \"%s\"", installerPath.Text());
+  // Checked before anything is changed, and kept unchangeable until started.
+  DWORD admitted = AdmitInstaller(check);
+  if (admitted != ERROR_SUCCESS) return admitted;
+
+  // Nothing is written before the run journal records what may change.
+  RunJournal journal;
+  DWORD begun = RunJournal::Begin(runId, false, journal);
+  if (begun != ERROR_SUCCESS) {
+    ReportConfigurationNotSaved(begun);
+    return begun;
+  }
+  DWORD outcome = RunInstaller(journal, check.Held(), installerPath, installerFileName,
+                               commandLine, updaterFolder);
+  journal.Finish();
+  return outcome;
+}
+
+// Puts back what earlier runs that did not end left, before this run does
+// anything else, so that it starts from the configuration and installation
+// as they were before those runs. Returns 0, or the error that kept an
+// earlier run's configuration from being put back: this run then changes
+// nothing else.
+DWORD RecoverUnfinishedRuns(const std::wstring& runId) {
+  for (RunJournal& earlier : RunJournal::Unfinished()) {
+    DWORD error = ERROR_SUCCESS;
+    if (earlier.IsPackageRun()) {
+      earlier.Finish(runId);
+    } else {
+      error = earlier.Recover(runId);
+    }
+    if (error != ERROR_SUCCESS) {
+      LogFailure(L"putting back what an unfinished earlier run left", earlier.Folder().c_str(),
+                 error);
+      return error;
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+// One run once it holds the machine's lock.
+DWORD RunLocked(const tmk_String& commandLine, const tmk_String& updaterFolder,
+                InstallerCheck* installerCheck) {
+  const bool packageMode = installerCheck == nullptr;
+  const std::wstring runId = RunJournal::NewRunId();
+  DWORD recovered = RecoverUnfinishedRuns(runId);
+  if (recovered != ERROR_SUCCESS) {
+    if (!packageMode) ReportConfigurationNotSaved(recovered);
+    return recovered;
+  }
+  return packageMode ? RunPackageMode(runId, updaterFolder)
+                     : RunUpdateMode(runId, commandLine, updaterFolder, *installerCheck);
 }
 
 void LogRunStart(const tmk_String& ownPath, const tmk_String& commandLine, bool packageMode) {
@@ -173,25 +225,30 @@ bool IsPackageMode(const tmk_String& commandLine) {
 
 DWORD RunUpdater(const wchar_t* commandLineText) {
   tmk_String commandLine(commandLineText);
+  const bool packageMode = IsPackageMode(commandLine);
   tmk_String ownPath(vskr::OwnModulePath().c_str());
+  const tmk_String updaterFolder = FolderOf(ownPath);
+  // Update mode's search for the installer and the signature checks, which
+  // change nothing, start first and run while the run takes its lock and
+  // looks at earlier runs.
+  std::unique_ptr<InstallerCheck> installerCheck;
+  if (!packageMode) installerCheck = std::make_unique<InstallerCheck>(updaterFolder);
   RunLog log(DefaultLogFolder());
   ScopedRunLog installedLog(log);
   ULONGLONG start = GetTickCount64();
-  bool packageMode = IsPackageMode(commandLine);
   LogRunStart(ownPath, commandLine, packageMode);
   DWORD exitCode = ERROR_SUCCESS;
-  MachineRunLock oneRunAtATime;
-  if (!oneRunAtATime.Held()) {
-    exitCode = oneRunAtATime.Refusal();
-    LogLine(exitCode == ERROR_INSTALL_ALREADY_RUNNING
-                ? L"another run of the updater is active on this machine: this run changes nothing"
-                : L"whether another run is active can't be told: this run changes nothing");
+  RunLock oneRunAtATime;
+  if (oneRunAtATime.Held()) {
+    exitCode = RunLocked(commandLine, updaterFolder, installerCheck.get());
+  } else if (oneRunAtATime.Refusal() == ERROR_INSTALL_ALREADY_RUNNING) {
+    exitCode = ERROR_INSTALL_ALREADY_RUNNING;
+    LogLine(L"another run of the updater is active on this machine: this run changes nothing");
   } else {
-    UpdateContext context;
-    tmk_String updaterFolder = FolderOf(ownPath);
-    exitCode = packageMode ? RunPackageMode(context, updaterFolder)
-                           : RunUpdateMode(context, commandLine, updaterFolder);
-    FinishRunJournal(context.JournalFolder);
+    // The journal's folder is unusable: nothing can be saved, so nothing
+    // is changed.
+    exitCode = oneRunAtATime.Refusal();
+    if (!packageMode) ReportConfigurationNotSaved(exitCode);
   }
   LogRunEnd((GetTickCount64() - start) / 1000.0, exitCode);
   return exitCode;

@@ -7,6 +7,7 @@
 #include "package/package_plan.h"
 #include "package/package_transaction.h"
 #include "platform/run_log.h"
+#include "settings/update_files.h"
 
 namespace {
 
@@ -40,47 +41,43 @@ DWORD PlanRows(const std::vector<PackageRow>& rows, PackagePlan& plan) {
   return first;
 }
 
-// Undoes a staging or switch that failed with `error`, and returns `error`
-// (or the undo's own, which leaves the installation mixed).
-DWORD Undo(const std::vector<PlannedFile>& files, DWORD error) {
-  DWORD undo = UndoPackageFiles(files, kPackageThreads);
-  if (undo != ERROR_SUCCESS) {
-    LogLine(L"package: the run could not be undone completely (error %lu); the files named above "
-            L"keep the new version or a temporary name",
-            undo);
+// Undoes a staging or switch that failed with `error`, and returns `error`.
+DWORD Undo(const std::vector<PackageReplacement>& files, DWORD error) {
+  if (UndoPackageFiles(files, kPackageThreads) != ERROR_SUCCESS) {
+    LogLine(L"package: the run could not be undone completely: the files named above keep the "
+            L"new version or a temporary name");
     return error;
   }
   LogLine(L"package: the run is undone, the installation is as it was");
   return error;
 }
 
-// Stages, switches and finishes the plan; `start` is when the run began
-// planning.
-DWORD ReplaceAll(const std::vector<PlannedFile>& files, const std::vector<std::wstring>& rowFolders,
-                 double start) {
-  DWORD error = CheckRoomForStaging(files, rowFolders);
-  if (error != ERROR_SUCCESS) return error;
+// Stages, switches and finishes the plan; `start` is when the run began to
+// plan.
+DWORD Transact(const PackagePlan& plan, double start) {
+  const std::vector<PackageReplacement>& files = plan.Files();
   double planned = Seconds();
-  error = StageFiles(files, kPackageThreads);
+  DWORD error = StageFiles(plan, kPackageThreads);
   if (error != ERROR_SUCCESS) return Undo(files, error);
   double staged = Seconds();
   error = SwitchFiles(files, kPackageThreads);
   if (error != ERROR_SUCCESS) return Undo(files, error);
   double switched = Seconds();
   DWORD finished = FinishPackageFiles(files, kPackageThreads);
-  double removed = Seconds();
   LogLine(L"package: %zu files replaced (plan %.2f s, staging %.2f s, switch %.2f s, removal of "
           L"the old files %.2f s)",
-          files.size(), planned - start, staged - planned, switched - staged, removed - switched);
+          files.size(), planned - start, staged - planned, switched - staged,
+          Seconds() - switched);
   return finished;
 }
 
 }  // namespace
 
 DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFolder,
-                     const tmk_String& runId) {
+                     RunJournal& journal) {
   double start = Seconds();
-  tmk_String packageRoot = Concatenate(updaterFolder, L"\\vskr_update");
+  tmk_String packageRoot;
+  packageRoot.Format(L"%s\\%s", updaterFolder.Text(), kPackageFolder);
   DWORD error = FindPackageFolder(packageRoot);
   if (error != ERROR_SUCCESS) return error;
   std::vector<PackageRow> rows;
@@ -89,7 +86,7 @@ DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFold
     LogLine(L"package: a row's folder can't be resolved, so the run changes nothing");
     return error;
   }
-  PackagePlan plan(runId.Text());
+  PackagePlan plan(journal.Id());
   error = PlanRows(rows, plan);
   if (error != ERROR_SUCCESS) {
     LogLine(L"package: an installed file can't be replaced, so the run changes nothing");
@@ -98,5 +95,7 @@ DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFold
   LogLine(L"package: %zu files to replace, %.1f MB", plan.Files().size(), plan.Bytes() / 1e6);
   std::vector<std::wstring> rowFolders;
   for (const PackageRow& row : rows) rowFolders.push_back(row.destination.Text());
-  return ReplaceAll(plan.Files(), rowFolders, start);
+  error = CheckRoomForStaging(plan, rowFolders);
+  if (error != ERROR_SUCCESS) return error;
+  return Transact(plan, start);
 }

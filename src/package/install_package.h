@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "journal/run_journal.h"
 #include "settings/update_context.h"
 #include "text/tmk_string.h"
 
@@ -13,7 +14,7 @@
 // row first (context.ExecutablePath and the product key's folders), then
 // stages the new files beside the installed ones, switches them in and
 // removes the old ones (package/package_transaction.h); the temporary names
-// carry `runId`. Whatever stops it before the switch is complete leaves the
+// carry the run id of `journal`. Whatever stops it before the switch is complete leaves the
 // installation as it was: contents, attributes, time stamps, and no file of
 // the run. Returns:
 //   0                              every planned file replaced
@@ -26,12 +27,12 @@
 //   ERROR_ACCESS_DENIED            an installed file is read-only, hidden or
 //                                  a system file; nothing changed
 //   ERROR_DISK_FULL                no room for the staged files; nothing changed
-//   the error of a copy or rename that failed (e.g. ERROR_SHARING_VIOLATION
-//   for a file held without delete sharing); nothing changed, unless the
-//   undo failed too (logged)
+//   the error of a copy or rename that failed (e.g.
+//   ERROR_SHARING_VIOLATION for a file held without delete sharing);
+//   nothing changed, unless the undo failed too (logged)
 //   the error of an old file that could be neither removed nor scheduled
 //   for the restart: every planned file replaced, that old one left
 // The run log tells each row, what stopped the run (file or row, and the
-// error) and what was undone.
+// error), what was undone, and the time each step took.
 [[nodiscard]] DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFolder,
-                                   const tmk_String& runId);
+                                   RunJournal& journal);

@@ -210,17 +210,17 @@ void PackagePlan::Add(const std::wstring& source, const std::wstring& installed,
                       unsigned long long bytes) {
   auto known = index_.find(installed);
   if (known != index_.end()) {
-    files_[known->second].source = source;
-    files_[known->second].bytes = bytes;
+    sources_[known->second] = {source, bytes};
     return;
   }
   index_.emplace(installed, files_.size());
-  files_.push_back({source, installed, installed + stagedSuffix_, installed + asideSuffix_, bytes});
+  files_.push_back({installed, installed + stagedSuffix_, installed + asideSuffix_});
+  sources_.push_back({source, bytes});
 }
 
 unsigned long long PackagePlan::Bytes() const {
   unsigned long long bytes = 0;
-  for (const PlannedFile& file : files_) bytes += file.bytes;
+  for (const PackageSource& source : sources_) bytes += source.bytes;
   return bytes;
 }
 

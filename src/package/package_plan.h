@@ -9,18 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "journal/journal_record.h"
 #include "text/tmk_string.h"
 
-// One installed file of the plan. The staged and the set-aside name lie in
-// the installed file's own folder (so on its volume) and carry the run id:
-//   staged  "<installed>.vskr-<run id>.new", the package file's copy until the switch
-//   aside   "<installed>.vskr-<run id>.old", the installed file from the switch until removed
-struct PlannedFile {
-  std::wstring source;     // the package file (empty when the plan comes from a journal)
-  std::wstring installed;  // the installed file it replaces
-  std::wstring staged;
-  std::wstring aside;
-  unsigned long long bytes = 0;  // the package file's size
+// The package file that replaces one installed file.
+struct PackageSource {
+  std::wstring path;
+  unsigned long long bytes = 0;
 };
 
 // Installed paths compared as the file system compares names: ordinally,
@@ -29,6 +24,12 @@ struct InstalledPathLess {
   bool operator()(const std::wstring& a, const std::wstring& b) const;
 };
 
+// The files of a package run: for each installed file to replace, its
+// names (as the run journal records them) and its package file, by the same
+// index. The staged and the set-aside name lie in the installed file's own
+// folder, so on its volume, and carry the run id:
+//   staged  "<installed>.vskr-<run id>.new": the package file's copy until the switch
+//   aside   "<installed>.vskr-<run id>.old": the installed file from the switch until removed
 class PackagePlan {
  public:
   // `runId` names the temporary files.
@@ -39,13 +40,15 @@ class PackagePlan {
   // source, as a later row of the map would have copied over it.
   void Add(const std::wstring& source, const std::wstring& installed, unsigned long long bytes);
 
-  const std::vector<PlannedFile>& Files() const { return files_; }
+  const std::vector<PackageReplacement>& Files() const { return files_; }
+  const std::vector<PackageSource>& Sources() const { return sources_; }
   unsigned long long Bytes() const;
 
  private:
   std::wstring stagedSuffix_;
   std::wstring asideSuffix_;
-  std::vector<PlannedFile> files_;
+  std::vector<PackageReplacement> files_;
+  std::vector<PackageSource> sources_;
   std::map<std::wstring, size_t, InstalledPathLess> index_;
 };
 

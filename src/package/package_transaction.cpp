@@ -77,7 +77,7 @@ void LogOutcome(const FileOutcome& outcome) {
 
 // Runs `step` (given a file's index) over the files and logs each failure;
 // returns the error of the first file that failed (0: none).
-DWORD RunFileSteps(const std::vector<PlannedFile>& files, unsigned threads, AfterFailure after,
+DWORD RunFileSteps(const std::vector<PackageReplacement>& files, unsigned threads, AfterFailure after,
                    const std::function<DWORD(size_t, FileOutcome&)>& step) {
   std::vector<FileOutcome> outcomes(files.size());
   std::vector<StepFailure> failures =
@@ -88,12 +88,13 @@ DWORD RunFileSteps(const std::vector<PlannedFile>& files, unsigned threads, Afte
 
 // --- one file's part of each step ---
 
-DWORD StageFile(const PlannedFile& file, FileOutcome& outcome) {
-  DWORD error = CopyToNewFile(file.source, file.staged);
-  return error ? outcome.Failed(error, L"staging a package file", file.source, &file.staged) : 0;
+DWORD StageFile(const PackageSource& source, const PackageReplacement& file,
+                FileOutcome& outcome) {
+  DWORD error = CopyToNewFile(source.path, file.staged);
+  return error ? outcome.Failed(error, L"staging a package file", source.path, &file.staged) : 0;
 }
 
-DWORD SwitchFile(const PlannedFile& file, FileOutcome& outcome) {
+DWORD SwitchFile(const PackageReplacement& file, FileOutcome& outcome) {
   DWORD error = RenameFile(file.installed, file.aside);
   if (error) return outcome.Failed(error, L"setting an installed file aside", file.installed,
                                    &file.aside);
@@ -110,7 +111,7 @@ DWORD RemoveIfThere(const std::wstring& path, const wchar_t* operation, FileOutc
   return error ? outcome.Failed(error, operation, path) : 0;
 }
 
-DWORD UndoFile(const PlannedFile& file, FileOutcome& outcome) {
+DWORD UndoFile(const PackageReplacement& file, FileOutcome& outcome) {
   bool asideThere = false, installedThere = false;
   DWORD error = LookFor(file.aside, asideThere);
   if (error) return outcome.Failed(error, L"looking for a set-aside file", file.aside);
@@ -127,7 +128,7 @@ DWORD UndoFile(const PlannedFile& file, FileOutcome& outcome) {
 
 // `waiting` receives the error of the removal when the set-aside file is
 // left for the restart to remove.
-DWORD FinishFile(const PlannedFile& file, FileOutcome& outcome, DWORD& waiting) {
+DWORD FinishFile(const PackageReplacement& file, FileOutcome& outcome, DWORD& waiting) {
   DWORD removal = RemoveIfThere(file.aside, L"removing a replaced file", outcome);
   if (removal == ERROR_SUCCESS) return ERROR_SUCCESS;
   DWORD error = RemoveAtRestart(file.aside);
@@ -139,7 +140,7 @@ DWORD FinishFile(const PlannedFile& file, FileOutcome& outcome, DWORD& waiting) 
 
 // Logs each file whose old version waits for the restart, with the programs
 // that hold it (where the system can tell) and the error of its removal.
-void LogWaitingFiles(const std::vector<PlannedFile>& files, const std::vector<DWORD>& waiting) {
+void LogWaitingFiles(const std::vector<PackageReplacement>& files, const std::vector<DWORD>& waiting) {
   std::vector<std::wstring> paths;
   for (size_t i = 0; i < files.size(); ++i)
     if (waiting[i]) paths.push_back(files[i].installed);
@@ -192,10 +193,11 @@ size_t RowFolderOf(const std::wstring& path, const std::vector<std::wstring>& fo
 
 // Sums the room each row folder's volume needs for the staged copies; the
 // volumes are found for the rows that have files.
-DWORD SumRoomByVolume(const std::vector<PlannedFile>& files,
-                      const std::vector<std::wstring>& rowFolders, std::vector<Volume>& volumes) {
+DWORD SumRoomByVolume(const PackagePlan& plan, const std::vector<std::wstring>& rowFolders,
+                      std::vector<Volume>& volumes) {
   std::vector<int> volumeOfRow(rowFolders.size() + 1, -1);
-  for (const PlannedFile& file : files) {
+  for (size_t i = 0; i < plan.Files().size(); ++i) {
+    const PackageReplacement& file = plan.Files()[i];
     size_t row = RowFolderOf(file.installed, rowFolders);
     if (volumeOfRow[row] < 0) {
       Volume volume;
@@ -213,17 +215,17 @@ DWORD SumRoomByVolume(const std::vector<PlannedFile>& files,
       volumeOfRow[row] = static_cast<int>(known);
     }
     Volume& volume = volumes[volumeOfRow[row]];
-    volume.needed += (file.bytes + volume.cluster - 1) / volume.cluster * volume.cluster;
+    const unsigned long long bytes = plan.Sources()[i].bytes;
+    volume.needed += (bytes + volume.cluster - 1) / volume.cluster * volume.cluster;
   }
   return ERROR_SUCCESS;
 }
 
 }  // namespace
 
-DWORD CheckRoomForStaging(const std::vector<PlannedFile>& files,
-                          const std::vector<std::wstring>& rowFolders) {
+DWORD CheckRoomForStaging(const PackagePlan& plan, const std::vector<std::wstring>& rowFolders) {
   std::vector<Volume> volumes;
-  DWORD error = SumRoomByVolume(files, rowFolders, volumes);
+  DWORD error = SumRoomByVolume(plan, rowFolders, volumes);
   if (error) return error;
   for (const Volume& volume : volumes) {
     ULARGE_INTEGER free{};
@@ -241,23 +243,24 @@ DWORD CheckRoomForStaging(const std::vector<PlannedFile>& files,
   return ERROR_SUCCESS;
 }
 
-DWORD StageFiles(const std::vector<PlannedFile>& files, unsigned threads) {
-  return RunFileSteps(files, threads, AfterFailure::Stop,
-                      [&](size_t i, FileOutcome& outcome) { return StageFile(files[i], outcome); });
+DWORD StageFiles(const PackagePlan& plan, unsigned threads) {
+  return RunFileSteps(plan.Files(), threads, AfterFailure::Stop, [&](size_t i, FileOutcome& outcome) {
+    return StageFile(plan.Sources()[i], plan.Files()[i], outcome);
+  });
 }
 
-DWORD SwitchFiles(const std::vector<PlannedFile>& files, unsigned threads) {
+DWORD SwitchFiles(const std::vector<PackageReplacement>& files, unsigned threads) {
   return RunFileSteps(files, threads, AfterFailure::Stop, [&](size_t i, FileOutcome& outcome) {
     return SwitchFile(files[i], outcome);
   });
 }
 
-DWORD UndoPackageFiles(const std::vector<PlannedFile>& files, unsigned threads) {
+DWORD UndoPackageFiles(const std::vector<PackageReplacement>& files, unsigned threads) {
   return RunFileSteps(files, threads, AfterFailure::CarryOn,
                       [&](size_t i, FileOutcome& outcome) { return UndoFile(files[i], outcome); });
 }
 
-DWORD FinishPackageFiles(const std::vector<PlannedFile>& files, unsigned threads) {
+DWORD FinishPackageFiles(const std::vector<PackageReplacement>& files, unsigned threads) {
   std::vector<DWORD> waiting(files.size(), ERROR_SUCCESS);
   DWORD error = RunFileSteps(files, threads, AfterFailure::CarryOn,
                              [&](size_t i, FileOutcome& outcome) {

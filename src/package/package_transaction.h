@@ -3,7 +3,8 @@
 // installed file; each installed file is set aside and the staged one takes
 // its place (the switch); the set-aside files are removed. Until the switch
 // is complete the whole can be undone, and afterwards finished, from the
-// plan and what lies on the disk alone, also by a later run.
+// plan's names and what lies on the disk alone, also by a later run from
+// its journal.
 //
 // Each step works on several files at once (RunSteps) and logs every file
 // it could not handle with its paths and the system's error.
@@ -27,20 +28,20 @@ constexpr unsigned kPackageThreads = 2;
 // folder link, and so no other volume, below a row's folder. Returns 0,
 // ERROR_DISK_FULL (logged with the volume, the bytes needed and free), or
 // the error of a query (logged).
-[[nodiscard]] DWORD CheckRoomForStaging(const std::vector<PlannedFile>& files,
+[[nodiscard]] DWORD CheckRoomForStaging(const PackagePlan& plan,
                                         const std::vector<std::wstring>& rowFolders);
 
 // Copies each package file to its staged name (never over a file that is
 // there). Returns 0, or the error of the first copy that failed; no copy is
 // begun after it, and the caller undoes the staging.
-[[nodiscard]] DWORD StageFiles(const std::vector<PlannedFile>& files, unsigned threads);
+[[nodiscard]] DWORD StageFiles(const PackagePlan& plan, unsigned threads);
 
 // Renames each installed file to its set-aside name, then its staged file to
 // the installed name. A program file that a running program has loaded is
 // renamed like any other. Returns 0, or the error of the first rename that
 // failed (a file held without delete sharing: ERROR_SHARING_VIOLATION); no
 // file is begun after it, and the caller undoes the switch.
-[[nodiscard]] DWORD SwitchFiles(const std::vector<PlannedFile>& files, unsigned threads);
+[[nodiscard]] DWORD SwitchFiles(const std::vector<PackageReplacement>& files, unsigned threads);
 
 // Puts the installation back as it was before the switch, from the plan and
 // what lies on the disk: where a set-aside file is there, the file at the
@@ -50,7 +51,7 @@ constexpr unsigned kPackageThreads = 2;
 // Returns 0 (the installation as it was, nothing of the run left), or the
 // first error: the files it names keep the new version or a temporary
 // name.
-[[nodiscard]] DWORD UndoPackageFiles(const std::vector<PlannedFile>& files, unsigned threads);
+[[nodiscard]] DWORD UndoPackageFiles(const std::vector<PackageReplacement>& files, unsigned threads);
 
 // Removes each set-aside file that is there, after a complete switch. One
 // that can't be removed (a program file in use) is scheduled for removal at
@@ -58,4 +59,4 @@ constexpr unsigned kPackageThreads = 2;
 // Returns 0, ERROR_SUCCESS_REBOOT_REQUIRED when a file waits for the
 // restart, or the first error of a file that could be neither removed nor
 // scheduled (it stays beside the new one).
-[[nodiscard]] DWORD FinishPackageFiles(const std::vector<PlannedFile>& files, unsigned threads);
+[[nodiscard]] DWORD FinishPackageFiles(const std::vector<PackageReplacement>& files, unsigned threads);

@@ -204,8 +204,6 @@ std::wstring IdList(const std::vector<DWORD>& ids) {
 
 }  // namespace
 
-bool IsProcessRunning(const tmk_String& imageName) { return !ProcessIdsNamed(imageName).empty(); }
-
 void WaitWhileProcessRunning(const tmk_String& imageName) {
   // A wait without an end must not look like a hung updater: the log tells
   // when it begins and, while it lasts, once a minute.
@@ -228,3 +226,20 @@ void WaitWhileProcessRunning(const tmk_String& imageName) {
     }
   }
 }
+
+namespace vskr {
+
+ScopedCurrentFolder::ScopedCurrentFolder(const wchar_t* folder) : earlier_(CurrentFolder()) {
+  if (!SetCurrentDirectoryW(folder)) {
+    error_ = GetLastError();
+    LogFailure(L"making the current folder", folder, error_);
+  }
+}
+
+ScopedCurrentFolder::~ScopedCurrentFolder() {
+  if (error_ != 0 || earlier_.empty()) return;
+  if (!SetCurrentDirectoryW(earlier_.c_str()))
+    LogFailure(L"making the current folder again", earlier_.c_str(), GetLastError());
+}
+
+}  // namespace vskr

@@ -1,6 +1,11 @@
 // Starting the programs the updater works through (the installer, tar, net,
-// regasm), waiting for them, and looking for running processes by name.
+// regasm) in the folder they need, waiting for them, and looking for running
+// processes by name.
 #pragma once
+
+#include <windows.h>
+
+#include <string>
 
 #include "platform/unique_handle.h"
 #include "text/tmk_string.h"
@@ -38,12 +43,6 @@ DWORD WaitForChild(vskr::ChildProcess& child, const tmk_String& commandLine);
 [[nodiscard]] DWORD RunAndWait(const tmk_String& commandLine, LaunchProfile profile,
                                DWORD* exitCode = nullptr);
 
-// True when a running process's image has the base name `imageName`
-// exactly: a file name with its extension, compared case-sensitively over
-// its whole length. Sees every process, 64-bit ones included. False when the
-// process list can't be read.
-bool IsProcessRunning(const tmk_String& imageName);
-
 // Pauses 1000 ms, then looks for a process named `imageName`, and repeats
 // both while one runs. Always pauses at least once; has no upper bound. The
 // run log tells when processes are first found (how many, their ids) and
@@ -64,3 +63,24 @@ enum class ProgramLookup {
 // in that order, with ".exe" added to a name without extension. `program` receives the path found; it is not touched
 // otherwise.
 ProgramLookup FindChildProgram(const tmk_String& commandLine, tmk_String& program);
+
+namespace vskr {
+
+// Makes `folder` the current folder while it lives and the earlier one
+// current again afterwards. Error() is the system's code of the change (0:
+// changed); a failed change leaves the current folder as it was. The run
+// log tells a failed change, and a failed change back.
+class ScopedCurrentFolder {
+ public:
+  explicit ScopedCurrentFolder(const wchar_t* folder);
+  ~ScopedCurrentFolder();
+  ScopedCurrentFolder(const ScopedCurrentFolder&) = delete;
+  ScopedCurrentFolder& operator=(const ScopedCurrentFolder&) = delete;
+  DWORD Error() const { return error_; }
+
+ private:
+  std::wstring earlier_;
+  DWORD error_ = 0;
+};
+
+}  // namespace vskr

@@ -2,8 +2,6 @@
 
 #include <shlobj.h>
 
-#include "platform/run_log.h"
-
 namespace vskr {
 
 std::wstring OwnModulePath() {
@@ -52,19 +50,6 @@ std::wstring CommonDataFolder() {
 std::wstring ProductDataFolder(const wchar_t* name) {
   std::wstring common = CommonDataFolder();
   return common.empty() ? common : common + L"\\Quendris\\QIRO\\" + name;
-}
-
-ScopedCurrentFolder::ScopedCurrentFolder(const wchar_t* folder) : earlier_(CurrentFolder()) {
-  if (!SetCurrentDirectoryW(folder)) {
-    error_ = GetLastError();
-    LogFailure(L"making the current folder", folder, error_);
-  }
-}
-
-ScopedCurrentFolder::~ScopedCurrentFolder() {
-  if (error_ != 0 || earlier_.empty()) return;
-  if (!SetCurrentDirectoryW(earlier_.c_str()))
-    LogFailure(L"making the current folder again", earlier_.c_str(), GetLastError());
 }
 
 }  // namespace vskr

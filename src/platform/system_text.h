@@ -1,5 +1,7 @@
 // Text that the system hands out through "fill this buffer" calls, read in
-// full whatever its length, and the folders every step asks for.
+// full whatever its length, and the folders every step asks for. Nothing
+// here writes to the run log (the log asks for these folders itself): a
+// failure shows as an empty text, for the caller to tell.
 #pragma once
 
 #include <windows.h>
@@ -53,21 +55,5 @@ std::wstring CommonDataFolder();
 // "<common>\Quendris\QIRO\<name>" (the settings, the run log, the run
 // journal); empty when the common folder is unknown.
 std::wstring ProductDataFolder(const wchar_t* name);
-
-// Makes `folder` the current folder while it lives and the earlier one
-// current again afterwards. Error() is the system's code of the change (0:
-// changed); a failed change leaves the current folder as it was.
-class ScopedCurrentFolder {
- public:
-  explicit ScopedCurrentFolder(const wchar_t* folder);
-  ~ScopedCurrentFolder();
-  ScopedCurrentFolder(const ScopedCurrentFolder&) = delete;
-  ScopedCurrentFolder& operator=(const ScopedCurrentFolder&) = delete;
-  DWORD Error() const { return error_; }
-
- private:
-  std::wstring earlier_;
-  DWORD error_ = 0;
-};
 
 }  // namespace vskr

@@ -56,3 +56,9 @@ tmk_String ReadProductValue(const tmk_String& name) {
                             static_cast<DWORD>(status));
   return result;
 }
+
+tmk_String ModuleConfigurationPath(const tmk_String& dataFolder) {
+  tmk_String path;
+  path.Format(L"%s\\Data\\LocalCfg\\Modules.ini", dataFolder.Text());
+  return path;
+}

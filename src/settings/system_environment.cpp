@@ -35,20 +35,6 @@ tmk_String ReadSystemEnvironmentValue(const tmk_String& name, DWORD* type) {
   return result;
 }
 
-DWORD SystemEnvironmentValueType(const tmk_String& name) {
-  vskr::UniqueHkey key;
-  DWORD type = REG_NONE;
-  LONG status = OpenMachineKey(kSystemEnvironmentKey, KEY_QUERY_VALUE, key);
-  if (status == ERROR_SUCCESS)
-    status = RegQueryValueExW(key.Get(), name.Text(), nullptr, &type, nullptr, nullptr);
-  if (status != ERROR_SUCCESS) {
-    LogFailureUnlessMissing(L"reading the type of a system environment variable", name.Text(),
-                            static_cast<DWORD>(status));
-    return REG_NONE;
-  }
-  return type;
-}
-
 LONG WriteSystemEnvironmentValue(const tmk_String& name, const tmk_String& value, DWORD type) {
   bool deleting = value.IsEmpty();
   vskr::UniqueHkey key;

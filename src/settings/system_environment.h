@@ -22,10 +22,6 @@ extern const wchar_t kSystemEnvironmentKey[];
 // included), so that writing the pair back gives a new variable REG_SZ.
 tmk_String ReadSystemEnvironmentValue(const tmk_String& name, DWORD* type = nullptr);
 
-// The registry type variable `name` is stored with (REG_SZ, REG_DWORD, ...);
-// REG_NONE when the variable or the key is missing or can't be read.
-DWORD SystemEnvironmentValueType(const tmk_String& name);
-
 // Sets variable `name` to `value` with type `type` (REG_EXPAND_SZ is kept,
 // any other type is written as REG_SZ), storing twice the text's length in
 // bytes, no terminating zero. An empty `value` deletes the variable. A

@@ -189,8 +189,7 @@ bool IsProgramFolder(tmk_String folder) {
   return search.IsValid();
 }
 
-int UpdateContext::WriteWorkstationSettings() {
-  UpdateContext& context = *this;
+int WriteWorkstationSettings(UpdateContext& context) {
   // An unknown common application data folder leaves the path empty: the
   // settings file then reads as missing and is not written.
   tmk_String settingsFile = SettingsFileLocation();

@@ -131,27 +131,61 @@ class NothingLost : public testing::Test {
 TEST_F(NothingLost, UpdateRunsEndWithTheOriginalConfiguration) {
   const std::wstring secondExit = L"C:\\vskr_tests\\nothing lost\\second.txt";
   const std::wstring stale = Modules() + L".upd";
-  const auto nothing = [] {};
+  const std::wstring qiro = CommonAppData() + L"\\Quendris\\QIRO";
+  const std::wstring ended = damage_ + L"end-parent\n";
+  HANDLE held = INVALID_HANDLE_VALUE;
+  const auto nothing = [](size_t) {};
   struct Row {
     const char* fault;
     std::function<void()> arrange;
-    std::wstring actions;      // of the first run; a second run (if any) changes nothing
+    std::wstring actions;      // of the first run; later runs' installer changes nothing
     std::vector<DWORD> exits;  // of each run
     std::wstring logged;
-    std::function<void()> after;  // after the first run
+    std::function<void(size_t)> after;  // after each run, given its index
+    std::wstring later = L"/quiet";     // the arguments of the later runs
   };
   const Row rows[] = {
-      {"1 updater ended while it waits", nothing, damage_ + L"end-parent\n", {1, 0},
-       L"backup copy of the unfinished run ", nothing},
-      {"2 backup kept after a failed copy-back", nothing,
+      {"1 updater ended while it waits", [] {}, ended, {1, 0}, L"the unfinished run ", nothing},
+      {"1 installer deletes a backup copy", [] {}, damage_ + L"delete " + stale + L"\n", {0},
+       L"restored from the run journal's copy: \"" + Modules(), nothing},
+      {"1 installer replaces the LocalCfg folder", [] {},
+       L"deltree " + data_ + L"\\Data\\LocalCfg\nmkdir " + data_ + L"\\Data\\LocalCfg\n" + damage_,
+       {0}, L"restored from the run journal's copy: \"" + Modules(), nothing},
+      {"1 installer removes the settings folder", [] {}, damage_ + L"deltree " + qiro + L"\\Settings\n",
+       {0}, L"restored from the run journal's copy: \"" + settings_, nothing},
+      {"1 installer removes the product's data folder, journal included", [] {},
+       damage_ + L"deltree " + qiro + L"\n", {0}, L"", nothing},
+      {"2 backup kept after a failed copy-back", [] {},
        damage_ + L"delete " + Modules() + L"\nmkdir " + Modules() + L"\n", {ERROR_ACCESS_DENIED, 0},
-       L"backup copy of the unfinished run ", [&] { RemoveDirectoryW(Modules().c_str()); }},
-      {"3 second start while the first waits", nothing,
+       L"the unfinished run ", [&](size_t) { RemoveDirectoryW(Modules().c_str()); }},
+      {"2, 3 a waiting backup held for a while, journals dated ahead of the clock", [] {}, ended,
+       {1, ERROR_SHARING_VIOLATION, 0}, L"the unfinished run ", [&](size_t run) {
+         const std::wstring root = qiro + L"\\Journal\\29990101-00000";
+         if (run == 0) {
+           for (int i = 0; i < 6; ++i)
+             WriteUtf16Text(root + std::to_wstring(i) + L"-1\\run.ini", L"[run]\r\nid=x\r\nsequence=" +
+                                std::to_wstring(1000 + i) + L"\r\nstate=ended\r\n");
+           held = HoldWithoutWriteSharing(stale);
+         }
+         if (run == 1) CloseHandle(held);
+         if (run == 2) {
+           EXPECT_EQ(4u, Find(root + L"*").size());  // the latest ended ones stay
+         }
+       }},
+      {"3 second start while the first waits", [] {},
        damage_ + L"run " + secondExit + L"=\"" + update_ + L"\\vskr_updater.exe\"\n", {0},
        L"another run of the updater is active on this machine: this run changes nothing",
-       [&] { EXPECT_EQ(L"1618", ReadText(secondExit)); }},
+       [&](size_t) { EXPECT_EQ(L"1618", ReadText(secondExit)); }},
+      {"4 one file of the unfinished run can't be put back at first", [] {}, ended, {1, 32, 0},
+       L"the unfinished run ", [&](size_t run) {
+         if (run == 0) held = CreateFileW(Modules().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+         if (run == 1) CloseHandle(held);
+       }},
+      {"5 installer that can't start after an unfinished run", [] {},
+       ended + L"env VERSANT_DBID=installer-db\n", {1, ERROR_BAD_EXE_FORMAT}, L"the unfinished run ",
+       [&](size_t) { WriteBytes(update_ + L"\\" + kInstaller, "not a program"); }},
       {"5 stale backup copy", [&] { WriteBytes(stale, "stale"); }, damage_, {0},
-       L"no unfinished run holds is set aside", [&] {
+       L"no unfinished run holds is set aside", [&](size_t) {
          Names aside = Find(stale + L".*");
          EXPECT_EQ("stale", ReadBytes(data_ + L"\\Data\\LocalCfg\\" + aside.at(0)));
        }},
@@ -162,16 +196,19 @@ TEST_F(NothingLost, UpdateRunsEndWithTheOriginalConfiguration) {
          const char* bytes = reinterpret_cast<const char*>(text.data());
          WriteBytes(settings_, std::string(bytes, text.size() * 2));
        }, damage_, {0}, L"can't be read", nothing},
+      {"7 package mode after an unfinished run, the package has a backup copy's name",
+       [&] { WriteBytes(update_ + L"\\vskr_update\\Veskaro\\LocalCfg\\Modules.ini.upd", "package's"); },
+       ended, {1, 0}, L"the unfinished run ", nothing, L"INSTALL_FROM_ZIP"},
       {"9 database variable of type REG_MULTI_SZ",
        [] { SetMachineText(kEnvironmentKeyPath, L"VERSANT_DBID_NODE", L"node1", REG_MULTI_SZ); },
        damage_ + L"env VERSANT_DBID_NODE=node9\n", {0}, L"is of type REG_MULTI_SZ (7): not saved",
-       [] {
+       [](size_t) {
          EXPECT_EQ(L"node9", ReadMachineValue(kEnvironmentKeyPath, L"VERSANT_DBID_NODE").Text());
          SetMachineText(kEnvironmentKeyPath, L"VERSANT_DBID_NODE", L"node1", REG_MULTI_SZ);
        }},
       {"10 restoration before the registration, the wait logged",
        [] { SetEnvironmentVariableW(L"VSKR_INSTALLER_LEFTOVER_MS", L"1500"); }, damage_, {0},
-       L"waiting while 1 process(es) named qiro_upd240046_win64.exe run (process ids ", [&] {
+       L"waiting while 1 process(es) named qiro_upd240046_win64.exe run (process ids ", [&](size_t) {
          EXPECT_LT(Log().find(L"restored from its backup copy: \"" + settings_),
                    Log().find(L"program started: \"" + WindowsFolder() + L"\\Microsoft.NET"));
        }},
@@ -182,10 +219,9 @@ TEST_F(NothingLost, UpdateRunsEndWithTheOriginalConfiguration) {
     row.arrange();
     const std::string original = Configuration();
     for (size_t i = 0; i < row.exits.size(); ++i) {
-      RunResult run = Run(i == 0 ? row.actions : L"");
+      RunResult run = Run(i == 0 ? row.actions : L"", i == 0 ? L"/quiet" : row.later);
       EXPECT_EQ(row.exits[i], run.exitCode) << "run " << i + 1;
-      EXPECT_TRUE(run.dialogs.empty());
-      if (i == 0) row.after();
+      row.after(i);
     }
     EXPECT_EQ(original, Configuration()) << Narrow(Log());
     EXPECT_EQ(Names{}, Find(Modules() + L".upd"));
@@ -239,6 +275,7 @@ TEST_F(NothingLost, NoInstallerRunsWithoutACompleteBackup) {
 TEST_F(NothingLost, OnlyTheUpdatesOwnFilesGo) {
   const std::wstring downloads = L"C:\\vskr_tests\\nothing lost\\Downloads";
   const std::wstring listing = L"C:\\vskr_tests\\nothing lost\\listing.txt";
+  const std::wstring elsewhere = L"C:\\vskr_tests\\nothing lost\\Documents";
   ScopedVariable tarListing(L"VSKR_TAR_LISTING", listing);
   const std::wstring installer = L"\\" + std::wstring(kInstaller);
   struct Row {
@@ -260,6 +297,9 @@ TEST_F(NothingLost, OnlyTheUpdatesOwnFilesGo) {
         {root_ + L"\\App\\menu.cfg", "installed"}}},
       {"8 package mode without ROOTPATH", update_, L"INSTALL_FROM_ZIP", ERROR_BAD_PATHNAME, {},
        {{L"C:\\Tools\\tool.exe", "old"}}},
+      {"11 a folder link in the update folder, a file under it listed by the archive", update_,
+       L"/quiet", ERROR_BAD_EXE_FORMAT, {installer, L"\\vskr_update", L"\\notes.txt", L"\\App"},
+       {{elsewhere + L"\\readme.txt", "not the update's"}}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
@@ -271,10 +311,15 @@ TEST_F(NothingLost, OnlyTheUpdatesOwnFilesGo) {
     // The archive, and what it unpacked before the installer's start.
     WriteBytes(row.folder + L"\\vskr_update.zip", "PK\x05\x06");
     WriteText(listing,
-              L"vskr_update/\nvskr_update/Veskaro/Tools/tool.exe\nnotes.txt\nApp/menu.cfg\n");
+              L"vskr_update/\nvskr_update/Veskaro/Tools/tool.exe\nnotes.txt\nApp/menu.cfg\n"
+              L"docs/readme.txt\n");
     for (const wchar_t* file : {L"\\vskr_update\\Veskaro\\Tools\\tool.exe", L"\\notes.txt",
                                 L"\\App\\menu.cfg"})
       WriteBytes(row.folder + file, "new");
+    if (row.folder == update_) {  // a link the archive lists a file under
+      WriteBytes(elsewhere + L"\\readme.txt", "not the update's");
+      ASSERT_TRUE(MakeLink(update_ + L"\\docs", elsewhere));
+    }
     if (row.arguments == L"INSTALL_FROM_ZIP") {
       SetProductText(L"ROOTPATH", L"");
       WriteBytes(L"C:\\Tools\\tool.exe", "old");

@@ -3,6 +3,8 @@
 //   file <path>=<text>          write <text> (UTF-8) into <path>, replacing it
 //   delete <path>               delete the file <path>
 //   mkdir <path>                create the folder <path>
+//   deltree <path>              delete the folder <path> with what it holds,
+//                               as far as nothing keeps it (files in use stay)
 //   env <NAME>=<value>          set the system environment variable (REG_SZ);
 //                               an empty value deletes it
 //   reg <NAME>=<value>          set a value of the product key (REG_SZ)
@@ -68,6 +70,19 @@ inline void RunAndRecord(const std::wstring& exitCodeFile, std::wstring commandL
   CloseHandle(info.hProcess);
 }
 
+inline void DeleteTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+    const std::wstring path = folder + L"\\" + found.cFileName;
+    if (found.cFileName[0] == L'.') continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) DeleteTree(path);
+    else DeleteFileW(path.c_str());
+  }
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  RemoveDirectoryW(folder.c_str());
+}
+
 inline void Perform(const std::wstring& line) {
   size_t blank = line.find(L' ');
   std::wstring verb = line.substr(0, blank);
@@ -81,6 +96,8 @@ inline void Perform(const std::wstring& line) {
     WriteFileText(left, Utf8(right));
   } else if (verb == L"delete") {
     DeleteFileW(rest.c_str());
+  } else if (verb == L"deltree") {
+    DeleteTree(rest);
   } else if (verb == L"mkdir") {
     CreateDirectoryW(rest.c_str(), nullptr);
   } else if (verb == L"env") {

@@ -1,5 +1,5 @@
 // Steps of an update on their own, where a whole run would show less or
-// cost more: the folders the clean-up never removes whole, the run log's
+// cost more: the entries and folders the clean-up never removes, the run log's
 // refusal to write through links, and the launch arguments of every plan in
 // a settings file of the ANSI code page.
 #include <gtest/gtest.h>
@@ -8,10 +8,11 @@
 #include <tuple>
 #include <vector>
 
+#include "driver/cleanup_policy.h"
 #include "driver/protected_folders.h"
 #include "platform/known_folders.h"
 #include "platform/run_log.h"
-#include "settings/update_context.h"
+#include "workstation/workstation_settings.h"
 #include "support/sandbox.h"
 
 namespace {
@@ -46,6 +47,31 @@ TEST(Cleanup, FolderThatIsNotTheUpdatesOwnIsNeverRemovedWhole) {
   for (const std::wstring& folder : allowed)
     EXPECT_TRUE(MayRemoveUpdaterFolder(tmk_String(folder.c_str()))) << Narrow(folder);
   DeleteTreeNoFollow(links);
+}
+
+// An archive entry that climbs out of the updater's folder, or a backup slot
+// of the configuration, is refused whatever else holds. Row: the name tar
+// lists, the path below the updater's folder ("": none), refused.
+TEST(Cleanup, EntryOutsideTheUpdateOrABackupSlotIsNeverRemoved) {
+  const std::tuple<const wchar_t*, const wchar_t*, bool> rows[] = {
+      {L"..\\x", L"", true}, {L"docs/../../x", L"", true}, {L"..", L"", true},
+      {L"a/./b", L"", true}, {L".. /x", L"", true}, {L"docs./x", L"", true}, {L"a//b", L"", true},
+      {L"C:x", L"", true}, {L"C:\\Windows\\win.ini", L"", true}, {L"/etc/passwd", L"", true},
+      {L"\\Windows\\win.ini", L"", true}, {L"\\\\?\\C:\\x", L"", true},
+      {L"\\\\server\\share\\x", L"", true}, {L"//server/share/x", L"", true},
+      {L"notes.txt:hidden", L"", true}, {L"notes.txt::$DATA", L"", true}, {L"", L"", true},
+      {L"Modules.ini.upd", L"Modules.ini.upd", true},
+      {L"Cfg/MODULES.INI.UPD/", L"Cfg\\MODULES.INI.UPD", true},
+      {L"qiro.ini.upd.20240131-235959-4711", L"qiro.ini.upd.20240131-235959-4711", true},
+      {L"docs/readme.txt", L"docs\\readme.txt", false}, {L"./notes.txt", L"notes.txt", false},
+      {L"vskr_update/", L"vskr_update", false}, {L"notes.upd.txt", L"notes.upd.txt", false},
+      {L"Modules.ini.update", L"Modules.ini.update", false}};
+  for (const auto& [listed, relative, refused] : rows) {
+    EXPECT_EQ(std::wstring(relative), RelativeEntry(listed)) << Narrow(listed);
+    CleanupFacts facts;
+    facts.name = listed;
+    EXPECT_EQ(refused, DeletionRefusal(facts) != nullptr) << Narrow(listed);
+  }
 }
 
 // Planted in place of the log's folder or file: a link to a folder, a
@@ -106,7 +132,7 @@ TEST(WorkstationSettings, ProductSwitchCompletesEveryPlansArgumentInTheFilesEnco
   WritePrivateProfileStringW(nullptr, nullptr, nullptr, settings.c_str());  // no cached copy
   UpdateContext context;
   context.ReadProductSettings();
-  EXPECT_EQ(0, context.WriteWorkstationSettings());
+  EXPECT_EQ(0, WriteWorkstationSettings(context));
   WritePrivateProfileStringW(nullptr, nullptr, nullptr, settings.c_str());
   EXPECT_EQ(Settings("C:\\Stra\xDF" "e", {full + "0 /b 0", full.substr(1) + "/product ACA",
                                           "/product ACA", "i 0 i", "p /product ACA", "-",

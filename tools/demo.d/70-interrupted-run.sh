@@ -12,7 +12,7 @@ settings='C:\ProgramData\Quendris\QIRO\Settings\qiro.ini'
 journal_root=$(unix_path 'C:\ProgramData\Quendris\QIRO\Journal')
 rm -rf "$journal_root"
 show_backups() {
-  say "  backup copies: $(cd "$drive_c" && find . -name '*.upd*' | sed 's|^\./|C:\\|; s|/|\\|g' | tr '\n' ' ')"
+  say "  backup copies: $(cd "$drive_c" && find . -name '*.upd*' -not -path '*/Journal/*' | sed 's|^\./|C:\\|; s|/|\\|g' | tr '\n' ' ')"
 }
 
 say "Before the update:"
@@ -51,7 +51,7 @@ show_backups
 say "  run journals (C:\\ProgramData\\Quendris\\QIRO\\Journal):"
 for run in "$journal_root"/*/; do
   printf '    %s: %s\n' "$(basename "$run")" \
-    "$(iconv -f utf-16 -t utf-8 "$run/run.ini" | tr -d '\r"' | sed -n 's/^state=//p')"
+    "$(iconv -f utf-16 -t utf-8 "$run/run.ini" | tr -d '\r"' | sed -n 's/^\(state\|note\)=//p' | paste -sd ' ')"
 done
 say "  The second run's log tells what it found and did:"
 tr -d '\r' <"$(unix_path 'C:\ProgramData\Quendris\QIRO\Logs\vskr_updater.log')" |

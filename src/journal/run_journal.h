@@ -1,0 +1,164 @@
+// The run journal: the one record of what a run protects and how far it
+// got, in a folder of its own under
+// "<common application data>\Quendris\QIRO\Journal\<run id>":
+//   run.ini      the record (journal_record.h), rewritten whole at each step
+//   values.reg   the values the run may write, as they were (recorded_values.h)
+//   Modules.ini, qiro.ini   copies of the protected files as they were at
+//                the start; "<name>.upd" where a backup copy differs from it
+//   package.plan the files of a package run's transaction
+// This class alone reads and writes these files and the backup copies
+// ("<file>.upd") beside the protected files; every put-back is driven from
+// the record. While a run lasts it holds its journal's files open without
+// delete sharing, so that an installer that removes the product's data
+// folder can't take the copies with it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "journal/journal_record.h"
+#include "journal/recorded_values.h"
+#include "platform/unique_handle.h"
+#include "text/tmk_string.h"
+
+// Ended journals kept besides the running one's.
+constexpr size_t kJournalsKept = 5;
+
+class RunJournal {
+ public:
+  RunJournal() = default;
+  RunJournal(RunJournal&&) = default;
+  RunJournal& operator=(RunJournal&&) = default;
+  RunJournal(const RunJournal&) = delete;
+  RunJournal& operator=(const RunJournal&) = delete;
+
+  // A new run id, "YYYYMMDD-HHMMSS-<process id>".
+  static std::wstring NewRunId();
+
+  // Starts the journal of run `runId` before the run writes anything:
+  // copies Modules.ini (under the product key's DATA_PATH) and the settings
+  // file, records the values, writes the record ("running"), names the
+  // folder in the run log. Returns
+  // 0, or the system's error of what could not be recorded: the run must
+  // then change nothing (what was made of the journal is removed again).
+  [[nodiscard]] static DWORD Begin(const std::wstring& runId, bool packageMode,
+                                   RunJournal& journal);
+
+  // The journals of earlier runs that have not ended (ended by a restart,
+  // or a backup copy still waits), in the order they ran. A journal whose
+  // record can't be read is left as it is.
+  static std::vector<RunJournal> Unfinished();
+
+  const std::wstring& Id() const { return record_.id; }
+  const std::wstring& Folder() const { return folder_; }
+  bool IsPackageRun() const { return record_.packageMode; }
+
+  // Update mode, before the installer: makes the backup copy of each
+  // protected file that exists (an earlier copy at its name, which no
+  // unfinished run holds any more, is set aside as "<file>.upd.<run id>",
+  // never deleted), each compared with its original, and records the
+  // language to write back after the installer. Returns 0 when the
+  // installer may run, else the system's error (ERROR_DIRECTORY for a
+  // folder at the backup's name, ERROR_INVALID_DATA for a copy that
+  // differs); the caller then puts back what the run did (PutBackAsAtStart).
+  [[nodiscard]] DWORD SaveBackups(const tmk_String& language);
+
+  // Puts back what the run changed so far, for a run that stops before the
+  // installer: each recorded value and file that differs from the record is
+  // written back as it was at the start (a file that did not exist is
+  // deleted), and the backup copies the run made are removed. Returns 0 or
+  // the first error; the run log tells each.
+  [[nodiscard]] DWORD PutBackAsAtStart();
+
+  // Puts back the configuration after the installer (or after it could not
+  // start): the database variables the installer changed (only text values
+  // that were set), the language into PHI_LANGUAGE, and each backed-up file
+  // at the path recorded at the start, from its backup copy or, when that
+  // is gone, changed or unreadable, from the journal's copy (the log says
+  // which). A backup copy is removed once its file is back. Returns 0 or the
+  // error of the first file that could not be put back from either source
+  // (that backup copy is kept, and the next run restores it).
+  [[nodiscard]] DWORD PutBackAfterInstaller();
+
+  // For an unfinished earlier update run: puts back as that run would have
+  // (as at its start when it stopped before its backups were complete, else
+  // as after its installer) and records it ended, recovered by `byRun`.
+  // Each file is recorded as it is put back, so a run ended in the middle
+  // leaves the rest to the next. Returns 0 or the first error.
+  [[nodiscard]] DWORD Recover(const std::wstring& byRun);
+
+  // Records the run ended ("ended"), unless a backup copy it holds still
+  // waits to be restored: the record then stays unfinished, for the next
+  // run. With `byRun`, records that that run recovered it; without, removes
+  // the journals no longer kept.
+  void Finish(const std::wstring& byRun = std::wstring());
+
+  // Package mode: the plan, before the first file is staged (stage Staging),
+  // and each later stage. Return 0 or the system's error of the record.
+  [[nodiscard]] DWORD RecordPackagePlan(const std::vector<PackageReplacement>& plan);
+  [[nodiscard]] DWORD RecordPackageStage(PackageStage stage);
+  PackageStage PackageStageOf() const { return record_.packageStage; }
+  const std::vector<PackageReplacement>& PackagePlan() const { return plan_; }
+
+  // The backup copies this run holds (made or being made, not yet restored).
+  std::vector<std::wstring> HeldBackupSlots() const;
+
+ private:
+  [[nodiscard]] DWORD WriteRecord();
+  [[nodiscard]] DWORD RecordFile(const wchar_t* name, const tmk_String& path);
+  [[nodiscard]] DWORD MakeBackup(RecordedFile& file);
+  [[nodiscard]] DWORD ClearSlot(const std::wstring& slot);
+  [[nodiscard]] DWORD PutFileBackAsAtStart(const RecordedFile& file);
+  [[nodiscard]] DWORD PutFileBackAfterInstaller(RecordedFile& file);
+  void ReleaseSlot(RecordedFile& file);
+  [[nodiscard]] DWORD PutBackDatabaseVariables();
+  void WriteBackLanguage();
+  void HoldOpen(const std::wstring& path);
+  std::wstring PathInJournal(const std::wstring& name) const;
+
+  std::wstring folder_;
+  JournalRecord record_;
+  std::vector<RecordedValue> values_;
+  std::vector<PackageReplacement> plan_;
+  std::vector<vskr::UniqueFileHandle> held_;
+};
+
+// "<common application data>\Quendris\QIRO\Journal"; empty when the shell
+// can't report the common application data folder.
+std::wstring JournalRoot();
+
+// Creates the journal root and the folders between the common application
+// data folder and it where they are missing, and makes the root a folder
+// for administrators and the system alone (PrepareAdministratorsOnlyFolder):
+// the journal holds the configuration's values. A link or a file anywhere
+// on the way is refused (ERROR_DIRECTORY, ERROR_CANT_ACCESS_FILE). Returns
+// 0 or the system's error.
+[[nodiscard]] DWORD PrepareJournalRoot();
+
+// One run of the updater at a time on the machine, in either mode and from
+// any session: the file "run.lock" in the journal root, opened without any
+// sharing for as long as the run lasts. Only administrators and the system
+// can create or open files there, so no user can take it first; the system
+// closes it when the run's process ends however it ends, so a dead run
+// blocks nobody.
+class RunLock {
+ public:
+  RunLock();
+  RunLock(const RunLock&) = delete;
+  RunLock& operator=(const RunLock&) = delete;
+
+  bool Held() const { return file_.IsValid(); }
+  // Why it is not held: ERROR_INSTALL_ALREADY_RUNNING (1618) when another
+  // run holds it, else the system's error of the journal root or the file.
+  DWORD Refusal() const { return refusal_; }
+
+ private:
+  vskr::UniqueFileHandle file_;
+  DWORD refusal_ = ERROR_SUCCESS;
+};
+
+// Tells the person at the workstation (where someone can see it) that the
+// update was not started, and logs the error.
+void ReportConfigurationNotSaved(DWORD error);
