@@ -44,7 +44,10 @@ DWORD RunPackageMode(const std::wstring& runId, const tmk_String& updaterFolder)
   DWORD begun = RunJournal::Begin(runId, true, journal);
   if (begun != ERROR_SUCCESS) return begun;
   DWORD outcome = InstallPackage(context, updaterFolder, journal);
-  journal.Finish();
+  // A transaction that could not be brought back to one version stays
+  // unfinished: the next run takes it up from the journal.
+  PackageStage stage = journal.PackageStageOf();
+  if (stage == PackageStage::None || stage == PackageStage::Done) journal.Finish();
   return outcome;
 }
 
@@ -179,7 +182,8 @@ DWORD RecoverUnfinishedRuns(const std::wstring& runId) {
   for (RunJournal& earlier : RunJournal::Unfinished()) {
     DWORD error = ERROR_SUCCESS;
     if (earlier.IsPackageRun()) {
-      earlier.Finish(runId);
+      error = RecoverPackageRun(earlier);
+      if (error == ERROR_SUCCESS) earlier.Finish(runId);
     } else {
       error = earlier.Recover(runId);
     }

@@ -41,29 +41,40 @@ DWORD PlanRows(const std::vector<PackageRow>& rows, PackagePlan& plan) {
   return first;
 }
 
-// Undoes a staging or switch that failed with `error`, and returns `error`.
-DWORD Undo(const std::vector<PackageReplacement>& files, DWORD error) {
+// Undoes a staging or switch that failed with `error`, records the run
+// done when the installation is as it was, and returns `error`.
+DWORD Undo(RunJournal& journal, const std::vector<PackageReplacement>& files, DWORD error) {
   if (UndoPackageFiles(files, kPackageThreads) != ERROR_SUCCESS) {
     LogLine(L"package: the run could not be undone completely: the files named above keep the "
-            L"new version or a temporary name");
+            L"new version or a temporary name; the next run undoes the rest from the journal");
     return error;
   }
   LogLine(L"package: the run is undone, the installation is as it was");
+  // A failed record is logged; the next run would then find nothing to undo.
+  (void)journal.RecordPackageStage(PackageStage::Done);
   return error;
 }
 
-// Stages, switches and finishes the plan; `start` is when the run began to
-// plan.
-DWORD Transact(const PackagePlan& plan, double start) {
+// Records the plan, then stages, switches and finishes it; `start` is when
+// the run began to plan.
+DWORD Transact(const PackagePlan& plan, RunJournal& journal, double start) {
   const std::vector<PackageReplacement>& files = plan.Files();
+  DWORD error = journal.RecordPackagePlan(files);
+  if (error != ERROR_SUCCESS) return error;  // nothing is staged yet
   double planned = Seconds();
-  DWORD error = StageFiles(plan, kPackageThreads);
-  if (error != ERROR_SUCCESS) return Undo(files, error);
+  error = StageFiles(plan, kPackageThreads);
+  if (error == ERROR_SUCCESS) error = journal.RecordPackageStage(PackageStage::Switching);
+  if (error != ERROR_SUCCESS) return Undo(journal, files, error);
   double staged = Seconds();
   error = SwitchFiles(files, kPackageThreads);
-  if (error != ERROR_SUCCESS) return Undo(files, error);
+  if (error != ERROR_SUCCESS) return Undo(journal, files, error);
   double switched = Seconds();
+  // Left at Switching, a run ended from here on would be undone by the next
+  // one: one version as well.
+  (void)journal.RecordPackageStage(PackageStage::Switched);
   DWORD finished = FinishPackageFiles(files, kPackageThreads);
+  if (finished == ERROR_SUCCESS || finished == ERROR_SUCCESS_REBOOT_REQUIRED)
+    (void)journal.RecordPackageStage(PackageStage::Done);  // else the next run tries again
   LogLine(L"package: %zu files replaced (plan %.2f s, staging %.2f s, switch %.2f s, removal of "
           L"the old files %.2f s)",
           files.size(), planned - start, staged - planned, switched - staged,
@@ -97,5 +108,29 @@ DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFold
   for (const PackageRow& row : rows) rowFolders.push_back(row.destination.Text());
   error = CheckRoomForStaging(plan, rowFolders);
   if (error != ERROR_SUCCESS) return error;
-  return Transact(plan, start);
+  return Transact(plan, journal, start);
+}
+
+DWORD RecoverPackageRun(RunJournal& earlier) {
+  const PackageStage stage = earlier.PackageStageOf();
+  if (stage == PackageStage::None || stage == PackageStage::Done) return ERROR_SUCCESS;
+  const std::vector<PackageReplacement>& files = earlier.PackagePlan();
+  const bool switched = stage == PackageStage::Switched;
+  LogLine(L"package run %s did not end (%zu files, %s): %s", earlier.Id().c_str(), files.size(),
+          switched ? L"switched" : stage == PackageStage::Switching ? L"switching" : L"staging",
+          switched ? L"its old files are removed" : L"it is undone");
+  DWORD error = switched ? FinishPackageFiles(files, kPackageThreads)
+                         : UndoPackageFiles(files, kPackageThreads);
+  if (error != ERROR_SUCCESS && error != ERROR_SUCCESS_REBOOT_REQUIRED) {
+    LogLine(L"package run %s: the installation could not be brought back to one version; the "
+            L"files named above are as they were left",
+            earlier.Id().c_str());
+    return error;
+  }
+  LogLine(switched ? L"package run %s finished: the installation is the package's version"
+                   : L"package run %s undone: the installation is as it was before it",
+          earlier.Id().c_str());
+  // A failed record is logged; the next run would find nothing left to do.
+  (void)earlier.RecordPackageStage(PackageStage::Done);
+  return ERROR_SUCCESS;
 }

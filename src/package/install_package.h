@@ -14,7 +14,10 @@
 // row first (context.ExecutablePath and the product key's folders), then
 // stages the new files beside the installed ones, switches them in and
 // removes the old ones (package/package_transaction.h); the temporary names
-// carry the run id of `journal`. Whatever stops it before the switch is complete leaves the
+// carry the run id of `journal`, which records the plan before the first
+// file is staged and each stage after (Switching before the first rename,
+// Switched after the last, Done once the old files are gone or the run is
+// undone). Whatever stops it before the switch is complete leaves the
 // installation as it was: contents, attributes, time stamps, and no file of
 // the run. Returns:
 //   0                              every planned file replaced
@@ -27,12 +30,23 @@
 //   ERROR_ACCESS_DENIED            an installed file is read-only, hidden or
 //                                  a system file; nothing changed
 //   ERROR_DISK_FULL                no room for the staged files; nothing changed
-//   the error of a copy or rename that failed (e.g.
+//   the error of a copy, rename or record that failed (e.g.
 //   ERROR_SHARING_VIOLATION for a file held without delete sharing);
-//   nothing changed, unless the undo failed too (logged)
+//   nothing changed, unless the undo failed too (logged; the journal is
+//   then left at its stage, and the next run undoes the rest)
 //   the error of an old file that could be neither removed nor scheduled
 //   for the restart: every planned file replaced, that old one left
 // The run log tells each row, what stopped the run (file or row, and the
 // error), what was undone, and the time each step took.
 [[nodiscard]] DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFolder,
                                    RunJournal& journal);
+
+// Brings the installation back to one version after an earlier package run
+// that did not end, from its journal's plan and stage alone: a run ended
+// while staging or switching is undone (what was switched is renamed back,
+// the staged files are removed), one ended after its switch is finished
+// (its old files are removed, those in use scheduled for the restart).
+// Logs what it did and records the stage Done. Returns 0 (also for a run
+// with nothing to do), or the error that kept the installation from one
+// version (the journal keeps its stage for the next run).
+[[nodiscard]] DWORD RecoverPackageRun(RunJournal& earlier);
