@@ -6,16 +6,62 @@
 // blank of a path): it logs its full path as the program's name, so that
 // the tests see which planted file was started. Asked to list an archive
 // ("-tf"), it prints the file named by VSKR_TAR_LISTING as the listing.
+// Two parts that the tests start it for themselves, by its last arguments:
+//   sleep              runs for a minute: a program of the installation that
+//                      holds its own file while it runs
+//   end-updater PATTERN  waits for a running vskr_updater.exe, then until a
+//                      file matches PATTERN, and ends the updater at once
+//                      (an updater ended by a restart in the middle of its work)
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include "standins/standin_log.h"
 
-int wmain() {
+namespace {
+
+// The id of the first running process of that file name; waits for one up
+// to 30 s (0: none came).
+DWORD WaitForProcess(const wchar_t* name) {
+  for (int attempt = 0; attempt < 30000; ++attempt, Sleep(1)) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    DWORD id = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && id == 0;
+         more = Process32NextW(snapshot, &entry))
+      if (_wcsicmp(entry.szExeFile, name) == 0) id = entry.th32ProcessID;
+    CloseHandle(snapshot);
+    if (id != 0) return id;
+  }
+  return 0;
+}
+
+int EndUpdaterWhen(const std::wstring& pattern) {
+  HANDLE updater = OpenProcess(PROCESS_TERMINATE, FALSE, WaitForProcess(L"vskr_updater.exe"));
+  if (!updater) return 1;
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+  WIN32_FIND_DATAW found;
+  HANDLE search = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; search == INVALID_HANDLE_VALUE && attempt < 1000000; ++attempt)
+    search = FindFirstFileW(pattern.c_str(), &found);
+  bool ended = search != INVALID_HANDLE_VALUE && TerminateProcess(updater, 1);
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  CloseHandle(updater);
+  return ended ? 0 : 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
 #ifdef VSKR_PLANTED
   AppendStandInLog(OwnPath());
 #else
   AppendStandInLog();
 #endif
+  if (argc >= 2 && std::wstring(argv[argc - 1]) == L"sleep") Sleep(60000);
+  if (argc >= 3 && std::wstring(argv[argc - 2]) == L"end-updater")
+    return EndUpdaterWhen(argv[argc - 1]);
   if (std::wstring(GetCommandLineW()).find(L" -tf ") != std::wstring::npos) {
     std::string listing = ReadFileText(Variable(L"VSKR_TAR_LISTING"));
     DWORD written = 0;
