@@ -29,6 +29,7 @@
 #                threads (bench_tool transaction 2): copies staged beside
 #                the files, then each file renamed aside and the staged one
 #                into its place, then the old ones deleted
+#   transaction4 the same on four threads, as many as the program uses
 # Two figures per run: the elapsed time around the program starts, and the
 # processor time (user and system) of the started processes plus that of the
 # prefix's wineserver, which does about half of Wine's file work. (Only a
@@ -134,7 +135,7 @@ robocopy_works() {
 }
 tools=(program)
 [ -n "${BENCH_BEFORE:-}" ] && tools+=(before)
-tools+=(xcopy robocopy floor copy2 transaction)
+tools+=(xcopy robocopy floor copy2 transaction transaction4)
 [ -n "${BENCH_TOOLS:-}" ] && read -r -a tools <<<"$BENCH_TOOLS"
 notes=()
 if [[ " ${tools[*]} " == *" robocopy "* ]] && ! robocopy_works; then
