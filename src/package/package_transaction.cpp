@@ -77,7 +77,8 @@ void LogOutcome(const FileOutcome& outcome) {
 
 // Runs `step` (given a file's index) over the files and logs each failure;
 // returns the error of the first file that failed (0: none).
-DWORD RunFileSteps(const std::vector<PackageReplacement>& files, unsigned threads, AfterFailure after,
+DWORD RunFileSteps(const std::vector<PackageReplacement>& files, unsigned threads,
+                   AfterFailure after,
                    const std::function<DWORD(size_t, FileOutcome&)>& step) {
   std::vector<FileOutcome> outcomes(files.size());
   std::vector<StepFailure> failures =
@@ -140,7 +141,8 @@ DWORD FinishFile(const PackageReplacement& file, FileOutcome& outcome, DWORD& wa
 
 // Logs each file whose old version waits for the restart, with the programs
 // that hold it (where the system can tell) and the error of its removal.
-void LogWaitingFiles(const std::vector<PackageReplacement>& files, const std::vector<DWORD>& waiting) {
+void LogWaitingFiles(const std::vector<PackageReplacement>& files,
+                     const std::vector<DWORD>& waiting) {
   std::vector<std::wstring> paths;
   for (size_t i = 0; i < files.size(); ++i)
     if (waiting[i]) paths.push_back(files[i].installed);
@@ -244,9 +246,10 @@ DWORD CheckRoomForStaging(const PackagePlan& plan, const std::vector<std::wstrin
 }
 
 DWORD StageFiles(const PackagePlan& plan, unsigned threads) {
-  return RunFileSteps(plan.Files(), threads, AfterFailure::Stop, [&](size_t i, FileOutcome& outcome) {
-    return StageFile(plan.Sources()[i], plan.Files()[i], outcome);
-  });
+  return RunFileSteps(plan.Files(), threads, AfterFailure::Stop,
+                      [&](size_t i, FileOutcome& outcome) {
+                        return StageFile(plan.Sources()[i], plan.Files()[i], outcome);
+                      });
 }
 
 DWORD SwitchFiles(const std::vector<PackageReplacement>& files, unsigned threads) {

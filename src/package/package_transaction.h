@@ -52,7 +52,8 @@ constexpr unsigned kPackageThreads = 4;
 // Returns 0 (the installation as it was, nothing of the run left), or the
 // first error: the files it names keep the new version or a temporary
 // name.
-[[nodiscard]] DWORD UndoPackageFiles(const std::vector<PackageReplacement>& files, unsigned threads);
+[[nodiscard]] DWORD UndoPackageFiles(const std::vector<PackageReplacement>& files,
+                                    unsigned threads);
 
 // Removes each set-aside file that is there, after a complete switch. One
 // that can't be removed (a program file in use) is scheduled for removal at
@@ -60,4 +61,5 @@ constexpr unsigned kPackageThreads = 4;
 // Returns 0, ERROR_SUCCESS_REBOOT_REQUIRED when a file waits for the
 // restart, or the first error of a file that could be neither removed nor
 // scheduled (it stays beside the new one).
-[[nodiscard]] DWORD FinishPackageFiles(const std::vector<PackageReplacement>& files, unsigned threads);
+[[nodiscard]] DWORD FinishPackageFiles(const std::vector<PackageReplacement>& files,
+                                      unsigned threads);
