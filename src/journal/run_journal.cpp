@@ -555,6 +555,10 @@ DWORD RunJournal::PutBackAfterInstaller() {
 DWORD RunJournal::Recover(const std::wstring& byRun) {
   LogLine(L"the unfinished run %s (started %s) is put back as it would have been at its end",
           record_.id.c_str(), record_.started.c_str());
+  // Recorded first: whoever looks at the journal sees which run is at it.
+  record_.endNote = L"being put back by " + byRun;
+  DWORD recorded = WriteRecord();
+  if (recorded != ERROR_SUCCESS) return recorded;
   DWORD error = record_.phase == JournalRecord::Phase::Saved ? PutBackAfterInstaller()
                                                               : PutBackAsAtStart();
   if (error == ERROR_SUCCESS) Finish(byRun);
