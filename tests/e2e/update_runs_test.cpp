@@ -375,9 +375,8 @@ vskr::ChildProcess Start(std::wstring commandLine) {
 // the package and one in the installation. Each run either replaces every
 // installed counterpart (the later of two rows into one folder wins) and
 // nothing else, or leaves the installation as it was; either way no entry
-// is added or removed, no link is followed, the package stays and no
-// program is started. What stops a run is its exit code and is named in the
-// run log.
+// is added or removed, no link is followed and the package stays. What
+// stops a run is its exit code and is named in the run log.
 TEST_F(SampleRun, PackageRunReplacesEveryFileOrNone) {
   const std::wstring package = update_ + L"\\vskr_update\\Veskaro\\";
   const std::pair<const wchar_t*, const wchar_t*> map[] = {
@@ -454,7 +453,8 @@ TEST_F(SampleRun, PackageRunReplacesEveryFileOrNone) {
          program = Start(L"\"" + BuildBin() + L"\\standin_tool.exe\" end-updater \"" + root_ +
                          L"\\Sys2021\\*.old\"");
          return program.Process.IsValid();
-       }, 1, -1, L"did not end (324 files, ", [] {}, L""},
+       }, 1, -1, L"did not end (324 files, ",
+       [&] { TerminateProcess(program.Process.Get(), 0); }, L""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
