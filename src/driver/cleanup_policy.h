@@ -53,12 +53,6 @@ const wchar_t* DeletionRefusal(const CleanupFacts& facts);
 // ("name:stream").
 std::wstring RelativeEntry(std::wstring entry);
 
-// True when the last part of `name` is a backup slot of the
-// administrator's configuration, whatever the letter case: a name ending in
-// ".upd" (the run's backup copy, "Modules.ini.upd") or "<name>.upd.<run id>"
-// (one set aside by a run, "qiro.ini.upd.20240131-235959-4711"; a run id of
-// digits and hyphens that begins with a digit).
-bool IsBackupSlotName(const std::wstring& name);
 
 // The places the rules stand on, read once for a clean-up: the updater's
 // folder as given and as it finally is, the installation folders of the

@@ -11,6 +11,7 @@
 
 #include "platform/run_log.h"
 #include "platform/unique_handle.h"
+#include "settings/update_files.h"
 
 namespace {
 
@@ -155,6 +156,11 @@ DWORD PlanFile(const tmk_String& sourcePath, unsigned long long bytes, Installed
   if (!installed.LookUp(name, attributes, installedName)) return ERROR_SUCCESS;  // not added
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_SUCCESS;  // a folder of that name
   std::wstring path = installed.Prefix().Text() + installedName;
+  if (IsBackupSlotName(installedName)) {
+    // The run journal's alone: never replaced, whatever the package holds.
+    LogLine(L"package: \"%s\" is a backup copy of the configuration: not replaced", path.c_str());
+    return ERROR_SUCCESS;
+  }
   if (attributes & kRefusedAttributes) {
     LogLine(L"package: the installed file \"%s\" is %s and can't be replaced", path.c_str(),
             (attributes & FILE_ATTRIBUTE_READONLY) ? L"read-only"

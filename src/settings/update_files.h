@@ -3,6 +3,8 @@
 // after a failed installer start all go by these.
 #pragma once
 
+#include <string>
+
 // The installers the updater looks for (a file-search pattern).
 constexpr wchar_t kInstallerPattern[] = L"qiro_upd*_win64.exe";
 // The installer file that updates are delivered with; the clean-up removes
@@ -26,3 +28,10 @@ constexpr wchar_t kPackageFolder[] = L"vskr_update";
 // run journal alone makes, restores and removes; one set aside is
 // "<file>.upd.<run id>". Nothing else deletes or overwrites either.
 constexpr wchar_t kBackupSuffix[] = L".upd";
+
+// True when the last part of `name` is a backup slot of the
+// administrator's configuration, whatever the letter case: a name ending in
+// ".upd" (the run's backup copy, "Modules.ini.upd") or "<name>.upd.<run id>"
+// (one set aside by a run, "qiro.ini.upd.20240131-235959-4711"; a run id of
+// digits and hyphens that begins with a digit).
+bool IsBackupSlotName(const std::wstring& name);

@@ -196,9 +196,15 @@ TEST_F(NothingLost, UpdateRunsEndWithTheOriginalConfiguration) {
          const char* bytes = reinterpret_cast<const char*>(text.data());
          WriteBytes(settings_, std::string(bytes, text.size() * 2));
        }, damage_, {0}, L"can't be read", nothing},
-      {"7 package mode after an unfinished run, the package has a backup copy's name",
-       [&] { WriteBytes(update_ + L"\\vskr_update\\Veskaro\\LocalCfg\\Modules.ini.upd", "package's"); },
-       ended, {1, 0}, L"the unfinished run ", nothing, L"INSTALL_FROM_ZIP"},
+      {"7 package mode after an unfinished run, the package has backup copies' names",
+       [&] {
+         for (const wchar_t* name : {L"Modules.ini.upd", L"Modules.ini.upd.20240101-000000-1"})
+           WriteBytes(update_ + L"\\vskr_update\\Veskaro\\LocalCfg\\" + name, "package's");
+         WriteBytes(stale + L".20240101-000000-1", "set aside");
+       },
+       ended, {1, 0}, L"is a backup copy of the configuration: not replaced", [&](size_t) {
+         EXPECT_EQ("set aside", ReadBytes(stale + L".20240101-000000-1"));
+       }, L"INSTALL_FROM_ZIP"},
       {"9 database variable of type REG_MULTI_SZ",
        [] { SetMachineText(kEnvironmentKeyPath, L"VERSANT_DBID_NODE", L"node1", REG_MULTI_SZ); },
        damage_ + L"env VERSANT_DBID_NODE=node9\n", {0}, L"is of type REG_MULTI_SZ (7): not saved",
