@@ -30,6 +30,9 @@
 #                the files, then each file renamed aside and the staged one
 #                into its place, then the old ones deleted
 #   transaction4 the same on four threads, as many as the program uses
+#   asidecopy    the program's own way, bare, on four threads (bench_tool
+#                asidecopy 4): each file renamed aside and its package file
+#                copied to its name, then the old ones deleted
 # Two figures per run: the elapsed time around the program starts, and the
 # processor time (user and system) of the started processes plus that of the
 # prefix's wineserver, which does about half of Wine's file work. (Only a
@@ -41,7 +44,7 @@
 # /dev/shm that C:\bench links to), so that the disk's write-back does not
 # drown the differences either. The first run of each program is checked:
 # files replaced, files and folders added or removed. The program's run log
-# gives the times of its steps (plan, staging, switch, removal of the old
+# gives the times of its steps (plan, switch, removal of the old
 # files), whose medians and shares are reported too.
 #
 # Results: build/bench/results.md (and on the terminal).
@@ -135,7 +138,7 @@ robocopy_works() {
 }
 tools=(program)
 [ -n "${BENCH_BEFORE:-}" ] && tools+=(before)
-tools+=(xcopy robocopy floor copy2 transaction transaction4)
+tools+=(xcopy robocopy floor copy2 transaction transaction4 asidecopy)
 [ -n "${BENCH_TOOLS:-}" ] && read -r -a tools <<<"$BENCH_TOOLS"
 notes=()
 if [[ " ${tools[*]} " == *" robocopy "* ]] && ! robocopy_works; then
@@ -146,14 +149,14 @@ fi
 others=("${tools[@]:1}")
 log_file="$drive_c/ProgramData/Quendris/QIRO/Logs/vskr_updater.log"
 # The step times of the program's last run, from its run log's line
-# "package: N files replaced (plan A s, staging B s, switch C s, removal of
-# the old files D s)": "A B C D", or nothing.
+# "package: N files replaced (plan A s, switch B s, removal of the old
+# files C s)": "A B C", or nothing.
 program_steps() {
   tr -d '\r' <"$log_file" 2>/dev/null | grep 'files replaced (plan' | tail -n 1 |
-    sed -E 's/.*plan ([0-9.]+) s, staging ([0-9.]+) s, switch ([0-9.]+) s, removal of the old files ([0-9.]+) s.*/\1 \2 \3 \4/'
+    sed -E 's/.*plan ([0-9.]+) s, switch ([0-9.]+) s, removal of the old files ([0-9.]+) s.*/\1 \2 \3/'
 }
-steps_table="| package files | plan | staging | switch | removal | sum | program |"$'\n'
-steps_table+="|---|---|---|---|---|---|---|"$'\n'
+steps_table="| package files | plan | switch | removal | sum | program |"$'\n'
+steps_table+="|---|---|---|---|---|---|"$'\n'
 
 header="| package files | folders | MB | files copied | MB copied | $(printf '%s | ' "${tools[@]}")"
 header+="$(printf 'program / %s | ' "${others[@]}")"
@@ -179,7 +182,7 @@ for files in "${sizes[@]}"; do
   reg_set DATA_PATH "C:\\bench\\$files\\Install\\Data base"
 
   declare -A walls=() cpus=() checks=() wall_median=() cpu_median=()
-  steps=("" "" "" "")
+  steps=("" "" "")
   count=${#tools[@]}
   for run in $(seq 1 "$runs"); do
     for i in $(seq 0 $((count - 1))); do
@@ -192,7 +195,7 @@ for files in "${sizes[@]}"; do
       cpus[$tool]+="$cpu "
       if [ "$tool" = program ]; then
         read -r -a step <<<"$(program_steps)"
-        for k in 0 1 2 3; do steps[$k]+="${step[$k]:-0} "; done
+        for k in 0 1 2; do steps[$k]+="${step[$k]:-0} "; done
       fi
       if [ "$run" -eq 1 ]; then
         checks[$tool]=$(python3 "$root/tools/bench_data.py" check "$data" "$pristine")
@@ -225,11 +228,11 @@ for files in "${sizes[@]}"; do
   wall_table+="$wall_row"$'\n'
   steps_row="| $files |"
   steps_sum=0
-  for k in 0 1 2 3; do
+  for k in 0 1 2; do
     step_median[$k]=$(printf '%s\n' ${steps[$k]} | median)
     steps_sum=$(awk -v a="$steps_sum" -v b="${step_median[$k]}" 'BEGIN {print a + b}')
   done
-  for k in 0 1 2 3; do
+  for k in 0 1 2; do
     steps_row+=" ${step_median[$k]} ($(awk -v a="${step_median[$k]}" -v s="$steps_sum" \
       'BEGIN {printf "%.0f", s ? 100 * a / s : 0}') %) |"
   done

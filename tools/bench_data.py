@@ -8,7 +8,7 @@ files, plus the lists the bench runs from.
       to PRISTINE_DIR (copied into DRIVE_C_DIR/Install before each run), and
       pairs.txt (the source|destination pairs that need a copy), xcopy.txt,
       robocopy.txt, program.txt, before.txt, floor.txt, copy2.txt,
-      transaction.txt and transaction4.txt (the programs to start, one a
+      transaction.txt, transaction4.txt and asidecopy.txt (the programs to start, one a
       line, arguments separated by tabs) into DRIVE_C_DIR. WINDOWS_DIR is DRIVE_C_DIR as the programs see it.
   bench_data.py check DRIVE_C_DIR PRISTINE_DIR
       compares the installation after a run with the expected result and
@@ -139,6 +139,7 @@ def generate(files, drive_dir, windows_dir, pristine_dir):
     commands["copy2"] = [["Y:\\bench_tool.exe", "copy", "2", pair_file]]
     commands["transaction"] = [["Y:\\bench_tool.exe", "transaction", "2", pair_file]]
     commands["transaction4"] = [["Y:\\bench_tool.exe", "transaction", "4", pair_file]]
+    commands["asidecopy"] = [["Y:\\bench_tool.exe", "asidecopy", "4", pair_file]]
     # One program start a line, its arguments separated by tabs.
     for tool, lines in commands.items():
         with open(os.path.join(drive_dir, tool + ".txt"), "w", encoding="utf-8") as out:

@@ -1,5 +1,6 @@
 // bench_tool copy THREADS PAIRFILE
 // bench_tool transaction THREADS PAIRFILE
+// bench_tool asidecopy THREADS PAIRFILE
 //
 // The floors of tools/bench.sh, for the "source|destination" lines of
 // PAIRFILE (UTF-8): the least a refresh of exactly those files has to do,
@@ -10,6 +11,9 @@
 //                then each destination renamed aside (".old") and the new
 //                copy renamed into its place, then the old ones deleted;
 //                each step done for all files before the next one begins
+//   asidecopy    the same undoable refresh with one rename a file less: each
+//                destination renamed aside (".old") and its source copied to
+//                its name, then the old ones deleted
 // Exit code: the number of failed calls.
 #include <windows.h>
 
@@ -100,6 +104,18 @@ int Transaction(const std::vector<Pair>& pairs, int threads) {
   });
 }
 
+int AsideCopy(const std::vector<Pair>& pairs, int threads) {
+  const std::wstring aside = L".vskr-floor.old";
+  int failures = ForEachPair(pairs, threads, [&](const Pair& pair) {
+    const std::wstring& installed = pair.destination;
+    int failed = MoveFileExW(installed.c_str(), (installed + aside).c_str(), 0) ? 0 : 1;
+    return failed + (CopyFileW(pair.source.c_str(), installed.c_str(), TRUE) ? 0 : 1);
+  });
+  return failures + ForEachPair(pairs, threads, [&](const Pair& pair) {
+    return DeleteFileW((pair.destination + aside).c_str()) ? 0 : 1;
+  });
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -108,7 +124,8 @@ int wmain(int argc, wchar_t** argv) {
     int threads = _wtoi(argv[2]);
     if (threads >= 1 && mode == L"copy") return Copy(ReadPairs(argv[3]), threads);
     if (threads >= 1 && mode == L"transaction") return Transaction(ReadPairs(argv[3]), threads);
+    if (threads >= 1 && mode == L"asidecopy") return AsideCopy(ReadPairs(argv[3]), threads);
   }
-  std::fprintf(stderr, "usage: bench_tool copy|transaction THREADS PAIRFILE\n");
+  std::fprintf(stderr, "usage: bench_tool copy|transaction|asidecopy THREADS PAIRFILE\n");
   return 2;
 }

@@ -41,7 +41,7 @@ DWORD PlanRows(const std::vector<PackageRow>& rows, PackagePlan& plan) {
   return first;
 }
 
-// Undoes a staging or switch that failed with `error`, records the run
+// Undoes a switch that failed with `error`, records the run
 // done when the installation is as it was, and returns `error`.
 DWORD Undo(RunJournal& journal, const std::vector<PackageReplacement>& files, DWORD error) {
   if (UndoPackageFiles(files, kPackageThreads) != ERROR_SUCCESS) {
@@ -55,18 +55,15 @@ DWORD Undo(RunJournal& journal, const std::vector<PackageReplacement>& files, DW
   return error;
 }
 
-// Records the plan, then stages, switches and finishes it; `start` is when
-// the run began to plan.
+// Records the plan, then switches and finishes it; `start` is when the run
+// began to plan.
 DWORD Transact(const PackagePlan& plan, RunJournal& journal, double start) {
   const std::vector<PackageReplacement>& files = plan.Files();
   DWORD error = journal.RecordPackagePlan(files);
-  if (error != ERROR_SUCCESS) return error;  // nothing is staged yet
-  double planned = Seconds();
-  error = StageFiles(plan, kPackageThreads);
   if (error == ERROR_SUCCESS) error = journal.RecordPackageStage(PackageStage::Switching);
-  if (error != ERROR_SUCCESS) return Undo(journal, files, error);
-  double staged = Seconds();
-  error = SwitchFiles(files, kPackageThreads);
+  if (error != ERROR_SUCCESS) return error;  // nothing is changed yet
+  double planned = Seconds();
+  error = SwitchInFiles(plan, kPackageThreads);
   if (error != ERROR_SUCCESS) return Undo(journal, files, error);
   double switched = Seconds();
   // Left at Switching, a run ended from here on would be undone by the next
@@ -75,10 +72,9 @@ DWORD Transact(const PackagePlan& plan, RunJournal& journal, double start) {
   DWORD finished = FinishPackageFiles(files, kPackageThreads);
   if (finished == ERROR_SUCCESS || finished == ERROR_SUCCESS_REBOOT_REQUIRED)
     (void)journal.RecordPackageStage(PackageStage::Done);  // else the next run tries again
-  LogLine(L"package: %zu files replaced (plan %.2f s, staging %.2f s, switch %.2f s, removal of "
-          L"the old files %.2f s)",
-          files.size(), planned - start, staged - planned, switched - staged,
-          Seconds() - switched);
+  LogLine(L"package: %zu files replaced (plan %.2f s, switch %.2f s, removal of the old files "
+          L"%.2f s)",
+          files.size(), planned - start, switched - planned, Seconds() - switched);
   return finished;
 }
 
@@ -106,7 +102,7 @@ DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFold
   LogLine(L"package: %zu files to replace, %.1f MB", plan.Files().size(), plan.Bytes() / 1e6);
   std::vector<std::wstring> rowFolders;
   for (const PackageRow& row : rows) rowFolders.push_back(row.destination.Text());
-  error = CheckRoomForStaging(plan, rowFolders);
+  error = CheckRoomForNewFiles(plan, rowFolders);
   if (error != ERROR_SUCCESS) return error;
   return Transact(plan, journal, start);
 }

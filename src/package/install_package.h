@@ -12,10 +12,10 @@
 
 // Refreshes the installation from "<updaterFolder>\vskr_update": plans every
 // row first (context.ExecutablePath and the product key's folders), then
-// stages the new files beside the installed ones, switches them in and
-// removes the old ones (package/package_transaction.h); the temporary names
-// carry the run id of `journal`, which records the plan before the first
-// file is staged and each stage after (Switching before the first rename,
+// sets each installed file aside and copies its package file in place (the
+// switch) and removes the old ones (package/package_transaction.h); the
+// temporary names carry the run id of `journal`, which records the plan and
+// each stage before anything is changed (Switching before the first rename,
 // Switched after the last, Done once the old files are gone or the run is
 // undone). Whatever stops it before the switch is complete leaves the
 // installation as it was: contents, attributes, time stamps, and no file of
@@ -29,7 +29,7 @@
 //                                  absolute path; nothing changed
 //   ERROR_ACCESS_DENIED            an installed file is read-only, hidden or
 //                                  a system file; nothing changed
-//   ERROR_DISK_FULL                no room for the staged files; nothing changed
+//   ERROR_DISK_FULL                no room for the new files; nothing changed
 //   the error of a copy, rename or record that failed (e.g.
 //   ERROR_SHARING_VIOLATION for a file held without delete sharing);
 //   nothing changed, unless the undo failed too (logged; the journal is
@@ -43,8 +43,8 @@
 
 // Brings the installation back to one version after an earlier package run
 // that did not end, from its journal's plan and stage alone: a run ended
-// while staging or switching is undone (what was switched is renamed back,
-// the staged files are removed), one ended after its switch is finished
+// before or during its switch is undone (the old files are renamed back, the
+// new ones removed), one ended after its switch is finished
 // (its old files are removed, those in use scheduled for the restart).
 // Logs what it did and records the stage Done. Returns 0 (also for a run
 // with nothing to do), or the error that kept the installation from one

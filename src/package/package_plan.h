@@ -26,9 +26,10 @@ struct InstalledPathLess {
 
 // The files of a package run: for each installed file to replace, its
 // names (as the run journal records them) and its package file, by the same
-// index. The staged and the set-aside name lie in the installed file's own
-// folder, so on its volume, and carry the run id:
-//   staged  "<installed>.vskr-<run id>.new": the package file's copy until the switch
+// index. The temporary names lie in the installed file's own folder, so on
+// its volume, and carry the run id:
+//   staged  "<installed>.vskr-<run id>.new": where an undo takes a new file
+//           (or what a copy left of it) before removing it
 //   aside   "<installed>.vskr-<run id>.old": the installed file from the switch until removed
 class PackagePlan {
  public:

@@ -89,18 +89,16 @@ DWORD RunFileSteps(const std::vector<PackageReplacement>& files, unsigned thread
 
 // --- one file's part of each step ---
 
-DWORD StageFile(const PackageSource& source, const PackageReplacement& file,
-                FileOutcome& outcome) {
-  DWORD error = CopyToNewFile(source.path, file.staged);
-  return error ? outcome.Failed(error, L"staging a package file", source.path, &file.staged) : 0;
-}
-
-DWORD SwitchFile(const PackageReplacement& file, FileOutcome& outcome) {
+// Sets the installed file aside and copies the package file to its name:
+// the old version stays under the set-aside name until the run is done, so
+// the file can be put back as long as the run is not finished.
+DWORD SwitchInFile(const PackageSource& source, const PackageReplacement& file,
+                   FileOutcome& outcome) {
   DWORD error = RenameFile(file.installed, file.aside);
   if (error) return outcome.Failed(error, L"setting an installed file aside", file.installed,
                                    &file.aside);
-  error = RenameFile(file.staged, file.installed);
-  return error ? outcome.Failed(error, L"putting a staged file in place", file.staged,
+  error = CopyToNewFile(source.path, file.installed);
+  return error ? outcome.Failed(error, L"copying a package file in place", source.path,
                                 &file.installed)
                : 0;
 }
@@ -193,7 +191,7 @@ size_t RowFolderOf(const std::wstring& path, const std::vector<std::wstring>& fo
   return best;
 }
 
-// Sums the room each row folder's volume needs for the staged copies; the
+// Sums the room each row folder's volume needs for the new files; the
 // volumes are found for the rows that have files.
 DWORD SumRoomByVolume(const PackagePlan& plan, const std::vector<std::wstring>& rowFolders,
                       std::vector<Volume>& volumes) {
@@ -225,7 +223,7 @@ DWORD SumRoomByVolume(const PackagePlan& plan, const std::vector<std::wstring>& 
 
 }  // namespace
 
-DWORD CheckRoomForStaging(const PackagePlan& plan, const std::vector<std::wstring>& rowFolders) {
+DWORD CheckRoomForNewFiles(const PackagePlan& plan, const std::vector<std::wstring>& rowFolders) {
   std::vector<Volume> volumes;
   DWORD error = SumRoomByVolume(plan, rowFolders, volumes);
   if (error) return error;
@@ -245,17 +243,11 @@ DWORD CheckRoomForStaging(const PackagePlan& plan, const std::vector<std::wstrin
   return ERROR_SUCCESS;
 }
 
-DWORD StageFiles(const PackagePlan& plan, unsigned threads) {
+DWORD SwitchInFiles(const PackagePlan& plan, unsigned threads) {
   return RunFileSteps(plan.Files(), threads, AfterFailure::Stop,
                       [&](size_t i, FileOutcome& outcome) {
-                        return StageFile(plan.Sources()[i], plan.Files()[i], outcome);
+                        return SwitchInFile(plan.Sources()[i], plan.Files()[i], outcome);
                       });
-}
-
-DWORD SwitchFiles(const std::vector<PackageReplacement>& files, unsigned threads) {
-  return RunFileSteps(files, threads, AfterFailure::Stop, [&](size_t i, FileOutcome& outcome) {
-    return SwitchFile(files[i], outcome);
-  });
 }
 
 DWORD UndoPackageFiles(const std::vector<PackageReplacement>& files, unsigned threads) {

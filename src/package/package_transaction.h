@@ -1,10 +1,12 @@
-// A package run as one transaction over its plan, in four steps: the room
-// for the new content is checked; the new content is staged beside each
-// installed file; each installed file is set aside and the staged one takes
-// its place (the switch); the set-aside files are removed. Until the switch
-// is complete the whole can be undone, and afterwards finished, from the
-// plan's names and what lies on the disk alone, also by a later run from
-// its journal.
+// A package run as one transaction over its plan, in three steps: the room
+// for the new content is checked; each installed file is set aside under a
+// name of its own, beside it, and its package file copied to its name (the
+// switch); the set-aside files are removed. Until the switch is complete the
+// whole can be undone, and afterwards finished, from the plan's names and
+// what lies on the disk alone, also by a later run from its journal. (A
+// rename costs about as much as a small copy under Wine: setting the old
+// file aside and copying the new one in place takes one rename a file less
+// than staging a copy and renaming it in, and is as safe.)
 //
 // Each step works on several files at once (RunSteps) and logs every file
 // it could not handle with its paths and the system's error.
@@ -22,33 +24,31 @@
 // 40 % less than one (docs/package-benchmark.md).
 constexpr unsigned kPackageThreads = 4;
 
-// Checks that every volume of the installed files has room for the staged
-// copies: each file's size rounded up to the volume's cluster, against the
+// Checks that every volume of the installed files has room for the new
+// files beside the set-aside ones: each file's size rounded up to the volume's cluster, against the
 // space free for this user. A file lies on the volume of the longest of
 // `rowFolders` (the rows' installation folders) above it: the plan enters no
 // folder link, and so no other volume, below a row's folder. Returns 0,
 // ERROR_DISK_FULL (logged with the volume, the bytes needed and free), or
 // the error of a query (logged).
-[[nodiscard]] DWORD CheckRoomForStaging(const PackagePlan& plan,
+[[nodiscard]] DWORD CheckRoomForNewFiles(const PackagePlan& plan,
                                         const std::vector<std::wstring>& rowFolders);
 
-// Copies each package file to its staged name (never over a file that is
-// there). Returns 0, or the error of the first copy that failed; no copy is
-// begun after it, and the caller undoes the staging.
-[[nodiscard]] DWORD StageFiles(const PackagePlan& plan, unsigned threads);
-
-// Renames each installed file to its set-aside name, then its staged file to
-// the installed name. A program file that a running program has loaded is
-// renamed like any other. Returns 0, or the error of the first rename that
-// failed (a file held without delete sharing: ERROR_SHARING_VIOLATION); no
-// file is begun after it, and the caller undoes the switch.
-[[nodiscard]] DWORD SwitchFiles(const std::vector<PackageReplacement>& files, unsigned threads);
+// The switch: renames each installed file to its set-aside name, then copies
+// its package file to the installed name (never over a file that is there).
+// A program file that a running program has loaded is renamed like any
+// other. Returns 0, or the error of the first file that failed (a file held
+// without delete sharing: ERROR_SHARING_VIOLATION; a full disk:
+// ERROR_DISK_FULL); no file is begun after it, and the caller undoes the
+// switch.
+[[nodiscard]] DWORD SwitchInFiles(const PackagePlan& plan, unsigned threads);
 
 // Puts the installation back as it was before the switch, from the plan and
 // what lies on the disk: where a set-aside file is there, the file at the
-// installed name (the new one, when there) goes back to the staged name and
-// the set-aside file to the installed name; then every staged file that is
-// there is removed. For a staging or a switch that failed or was ended.
+// installed name (the new one, or what a copy left of it, when there) goes
+// to the ".new" name and the set-aside file back to the installed name; then
+// every ".new" file that is there is removed. For a switch that failed or
+// was ended.
 // Returns 0 (the installation as it was, nothing of the run left), or the
 // first error: the files it names keep the new version or a temporary
 // name.

@@ -434,7 +434,7 @@ TEST_F(SampleRun, PackageRunReplacesEveryFileOrNone) {
          SetProductText(L"ROOTPATH", L"");
          return true;
        }, ERROR_BAD_PATHNAME, 0, L"package row 2 can't be resolved: the registry value ROOTPATH"},
-      {"a full disk while staging (room for one more file)", [&] {
+      {"a full disk during the switch (room for one more file)", [&] {
          const std::wstring config = data_ + L"\\Data\\Config";
          RunUnixTool(L"mount -t tmpfs -o size=1m,nr_inodes=5 tmpfs \\\"$1\\\"", {config});
          if (PathExists(config + L"\\common.dll")) return false;  // not hidden: not mounted
@@ -442,7 +442,7 @@ TEST_F(SampleRun, PackageRunReplacesEveryFileOrNone) {
          WriteText(config + L"\\common.dll", L"old");
          WriteText(config + L"\\sub\\nested \u00fc.txt", L"old");
          return true;
-       }, ERROR_DISK_FULL, 0, L"staging a package file failed for \"" + package + L"Config\\"},
+       }, ERROR_DISK_FULL, 0, L"copying a package file in place failed for \"" + package + L"Config\\"},
       {"the updater ended during the switch, then an update run", [&] {
          for (int i = 0; i < 300; ++i) {  // a switch long enough to be ended in
            WriteText(package + L"Reports\\many\\" + std::to_wstring(i) + L".dat", L"new");
