@@ -36,12 +36,13 @@ tmk_String FolderOf(const tmk_String& path) {
   return Left(path, last ? static_cast<int>(last - path.Text()) : -1);
 }
 
-DWORD RunPackageMode(const std::wstring& runId, const tmk_String& updaterFolder) {
+DWORD RunPackageMode(const std::wstring& runId, uint64_t lastSequence,
+                     const tmk_String& updaterFolder) {
   UpdateContext context;
   context.ReadProductSettings();
   // No message in this mode: the run log and the exit code tell it.
   RunJournal journal;
-  DWORD begun = RunJournal::Begin(runId, true, journal);
+  DWORD begun = RunJournal::Begin(runId, lastSequence, true, journal);
   if (begun != ERROR_SUCCESS) return begun;
   DWORD outcome = InstallPackage(context, updaterFolder, journal);
   // A transaction that could not be brought back to one version stays
@@ -145,7 +146,7 @@ DWORD RunInstaller(RunJournal& journal, vskr::UniqueFileHandle& checkedInstaller
   return FirstFailure(outcome, FirstFailure(restoration, registration));
 }
 
-DWORD RunUpdateMode(const std::wstring& runId, const tmk_String& commandLine,
+DWORD RunUpdateMode(const std::wstring& runId, uint64_t lastSequence, const tmk_String& commandLine,
                     const tmk_String& updaterFolder, InstallerCheck& check) {
   check.Wait();
   const tmk_String& installerPath = check.Path();
@@ -162,7 +163,7 @@ DWORD RunUpdateMode(const std::wstring& runId, const tmk_String& commandLine,
 
   // Nothing is written before the run journal records what may change.
   RunJournal journal;
-  DWORD begun = RunJournal::Begin(runId, false, journal);
+  DWORD begun = RunJournal::Begin(runId, lastSequence, false, journal);
   if (begun != ERROR_SUCCESS) {
     ReportConfigurationNotSaved(begun);
     return begun;
@@ -177,9 +178,9 @@ DWORD RunUpdateMode(const std::wstring& runId, const tmk_String& commandLine,
 // anything else, so that it starts from the configuration and installation
 // as they were before those runs. Returns 0, or the error that kept an
 // earlier run's configuration from being put back: this run then changes
-// nothing else.
-DWORD RecoverUnfinishedRuns(const std::wstring& runId) {
-  for (RunJournal& earlier : RunJournal::Unfinished()) {
+// nothing else. `lastSequence` receives the journals' highest sequence number.
+DWORD RecoverUnfinishedRuns(const std::wstring& runId, uint64_t& lastSequence) {
+  for (RunJournal& earlier : RunJournal::Unfinished(lastSequence)) {
     DWORD error = ERROR_SUCCESS;
     if (earlier.IsPackageRun()) {
       error = RecoverPackageRun(earlier);
@@ -201,13 +202,15 @@ DWORD RunLocked(const tmk_String& commandLine, const tmk_String& updaterFolder,
                 InstallerCheck* installerCheck) {
   const bool packageMode = installerCheck == nullptr;
   const std::wstring runId = RunJournal::NewRunId();
-  DWORD recovered = RecoverUnfinishedRuns(runId);
+  uint64_t lastSequence = 0;
+  DWORD recovered = RecoverUnfinishedRuns(runId, lastSequence);
   if (recovered != ERROR_SUCCESS) {
     if (!packageMode) ReportConfigurationNotSaved(recovered);
     return recovered;
   }
-  return packageMode ? RunPackageMode(runId, updaterFolder)
-                     : RunUpdateMode(runId, commandLine, updaterFolder, *installerCheck);
+  return packageMode ? RunPackageMode(runId, lastSequence, updaterFolder)
+                     : RunUpdateMode(runId, lastSequence, commandLine, updaterFolder,
+                                     *installerCheck);
 }
 
 void LogRunStart(const tmk_String& ownPath, const tmk_String& commandLine, bool packageMode) {

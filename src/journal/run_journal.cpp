@@ -262,16 +262,15 @@ DWORD RunJournal::RecordFile(const wchar_t* name, const tmk_String& path) {
   return ERROR_SUCCESS;
 }
 
-DWORD RunJournal::Begin(const std::wstring& runId, bool packageMode, RunJournal& journal) {
+DWORD RunJournal::Begin(const std::wstring& runId, uint64_t lastSequence, bool packageMode,
+                        RunJournal& journal) {
   journal = RunJournal();
   const std::wstring root = JournalRoot();
   if (root.empty()) return ERROR_PATH_NOT_FOUND;
-  uint64_t last = 0;
-  for (const JournalSummary& summary : SummariesOfJournals()) last = std::max(last, summary.sequence);
   journal.folder_ = Join(root, runId);
   JournalRecord& record = journal.record_;
   record.id = runId;
-  record.sequence = last + 1;
+  record.sequence = lastSequence + 1;
   record.started = LocalTimeText(L"%04u-%02u-%02u %02u:%02u:%02u");
   record.process = GetCurrentProcessId();
   record.packageMode = packageMode;
@@ -302,7 +301,8 @@ DWORD RunJournal::Begin(const std::wstring& runId, bool packageMode, RunJournal&
   return ERROR_SUCCESS;
 }
 
-std::vector<RunJournal> RunJournal::Unfinished() {
+std::vector<RunJournal> RunJournal::Unfinished(uint64_t& lastSequence) {
+  lastSequence = 0;
   std::vector<RunJournal> journals;
   for (const std::wstring& name : JournalFolderNames()) {
     RunJournal journal;
@@ -311,6 +311,7 @@ std::vector<RunJournal> RunJournal::Unfinished() {
       LogLine(L"a run journal that can't be read is left as it is: \"%s\"", journal.folder_.c_str());
       continue;
     }
+    lastSequence = std::max(lastSequence, journal.record_.sequence);
     if (journal.record_.ended) continue;
     std::wstring text;
     if (ReadUtf16File(journal.PathInJournal(kValuesFile), text))

@@ -37,19 +37,21 @@ class RunJournal {
   // A new run id, "YYYYMMDD-HHMMSS-<process id>".
   static std::wstring NewRunId();
 
-  // Starts the journal of run `runId` before the run writes anything:
+  // Starts the journal of run `runId` before the run writes anything, as
+  // the run after the one of `lastSequence` (what Unfinished found):
   // copies Modules.ini (under the product key's DATA_PATH) and the settings
   // file, records the values, writes the record ("running"), names the
   // folder in the run log. Returns
   // 0, or the system's error of what could not be recorded: the run must
   // then change nothing (what was made of the journal is removed again).
-  [[nodiscard]] static DWORD Begin(const std::wstring& runId, bool packageMode,
-                                   RunJournal& journal);
+  [[nodiscard]] static DWORD Begin(const std::wstring& runId, uint64_t lastSequence,
+                                   bool packageMode, RunJournal& journal);
 
   // The journals of earlier runs that have not ended (ended by a restart,
   // or a backup copy still waits), in the order they ran. A journal whose
-  // record can't be read is left as it is.
-  static std::vector<RunJournal> Unfinished();
+  // record can't be read is left as it is. `lastSequence` receives the
+  // highest sequence number of all the journals (0: none), for Begin.
+  static std::vector<RunJournal> Unfinished(uint64_t& lastSequence);
 
   const std::wstring& Id() const { return record_.id; }
   const std::wstring& Folder() const { return folder_; }
