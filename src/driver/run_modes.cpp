@@ -14,6 +14,7 @@
 #include "platform/run_log.h"
 #include "platform/system_text.h"
 #include "platform/unique_handle.h"
+#include "journal/journal_store.h"
 #include "journal/run_journal.h"
 #include "package/install_package.h"
 #include "preserve/component_registration.h"

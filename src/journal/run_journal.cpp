@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "platform/admin_folder.h"
+#include "journal/journal_store.h"
 #include "platform/file_content.h"
 #include "platform/message_box.h"
 #include "platform/registry_value.h"
@@ -16,10 +16,8 @@
 
 namespace {
 
-const wchar_t kRecordFile[] = L"run.ini";
 const wchar_t kValuesFile[] = L"values.reg";
 const wchar_t kPlanFile[] = L"package.plan";
-const wchar_t kLockFile[] = L"run.lock";
 // The protected files: the name of the copy in the journal.
 const wchar_t kModulesCopy[] = L"Modules.ini";
 const wchar_t kSettingsCopy[] = L"qiro.ini";
@@ -41,97 +39,6 @@ std::wstring LocalTimeText(const wchar_t* format) {
   std::swprintf(text, 64, format, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
                 now.wSecond);
   return text;
-}
-
-// Writes `text` as UTF-16 behind a byte-order mark into a new file.
-DWORD WriteUtf16File(const std::wstring& path, const std::wstring& text, DWORD disposition) {
-  vskr::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return GetLastError();
-  std::wstring content = L"\xFEFF" + text;
-  DWORD bytes = static_cast<DWORD>(content.size() * sizeof(wchar_t));
-  DWORD written = 0;
-  if (!WriteFile(file.Get(), content.data(), bytes, &written, nullptr)) return GetLastError();
-  return written == bytes ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
-}
-
-// Reads a file written by WriteUtf16File; false when it can't be read.
-bool ReadUtf16File(const std::wstring& path, std::wstring& text) {
-  text.clear();
-  vskr::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  wchar_t chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file.Get(), chunk, sizeof chunk, &got, nullptr) && got > 0)
-    text.append(chunk, got / sizeof(wchar_t));
-  if (!text.empty() && text[0] == L'\xFEFF') text.erase(0, 1);
-  return true;
-}
-
-bool IsPlainFolder(DWORD attributes) {
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// The folders under the journal root (links to folders left out).
-std::vector<std::wstring> JournalFolderNames() {
-  std::vector<std::wstring> names;
-  const std::wstring root = JournalRoot();
-  if (root.empty()) return names;
-  WIN32_FIND_DATAW found;
-  vskr::UniqueFindHandle search(FindFirstFileW(Join(root, L"*").c_str(), &found));
-  if (!search) return names;
-  do {
-    if (IsPlainFolder(found.dwFileAttributes) && found.cFileName[0] != L'.')
-      names.push_back(found.cFileName);
-  } while (FindNextFileW(search.Get(), &found));
-  return names;
-}
-
-bool ReadRecordIn(const std::wstring& folder, JournalRecord& record) {
-  std::wstring text;
-  return ReadUtf16File(Join(folder, kRecordFile), text) && ParseRecord(text, record);
-}
-
-std::vector<JournalSummary> SummariesOfJournals() {
-  std::vector<JournalSummary> journals;
-  for (const std::wstring& name : JournalFolderNames()) {
-    JournalRecord record;
-    JournalSummary summary;
-    summary.id = name;
-    summary.readable = ReadRecordIn(Join(JournalRoot(), name), record);
-    summary.sequence = record.sequence;
-    summary.ended = record.ended;
-    journals.push_back(summary);
-  }
-  return journals;
-}
-
-// Removes a journal's folder: its files (DeleteFileW removes a link itself,
-// never what it points to), then the folder; anything else keeps it.
-void RemoveJournal(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  vskr::UniqueFindHandle search(FindFirstFileW(Join(folder, L"*").c_str(), &found));
-  if (search) {
-    do {
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      const std::wstring path = Join(folder, found.cFileName);
-      if (!DeleteFileW(path.c_str()))
-        LogFailure(L"removing a file of an old run journal", path.c_str(), GetLastError());
-    } while (FindNextFileW(search.Get(), &found));
-  }
-  if (RemoveDirectoryW(folder.c_str())) {
-    LogLine(L"old run journal removed: \"%s\"", folder.c_str());
-  } else {
-    LogFailure(L"removing an old run journal", folder.c_str(), GetLastError());
-  }
-}
-
-void RemoveJournalsNoLongerKept(const std::wstring& running) {
-  for (const std::wstring& id : JournalsToRemove(SummariesOfJournals(), running, kJournalsKept))
-    RemoveJournal(Join(JournalRoot(), id));
 }
 
 // Sets `slot` aside under a name of its own: it may be somebody's only copy.
@@ -170,45 +77,6 @@ bool IsDatabaseVariable(const RecordedValue& value) {
 
 }  // namespace
 
-std::wstring JournalRoot() { return vskr::ProductDataFolder(L"Journal"); }
-
-DWORD PrepareJournalRoot() {
-  const std::wstring common = vskr::CommonDataFolder();
-  const std::wstring root = JournalRoot();
-  if (common.empty() || root.empty()) return ERROR_PATH_NOT_FOUND;
-  for (size_t at = root.find(L'\\', common.size() + 1); at != std::wstring::npos;
-       at = root.find(L'\\', at + 1)) {
-    const std::wstring step = root.substr(0, at);
-    if (CreateDirectoryW(step.c_str(), nullptr)) continue;
-    DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS) return error;
-    if (!IsPlainFolder(GetFileAttributesW(step.c_str())))
-      return ERROR_DIRECTORY;  // a file or a link where a folder belongs
-  }
-  DWORD attributes = GetFileAttributesW(root.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && !IsPlainFolder(attributes)) return ERROR_DIRECTORY;
-  return PrepareAdministratorsOnlyFolder(root);
-}
-
-RunLock::RunLock() {
-  refusal_ = PrepareJournalRoot();
-  const std::wstring lock = Join(JournalRoot(), kLockFile);
-  if (refusal_ != ERROR_SUCCESS) {
-    LogFailure(L"preparing the journal folder that holds the run lock", JournalRoot().c_str(),
-               refusal_);
-    return;
-  }
-  file_.Reset(CreateFileW(lock.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (file_) return;
-  refusal_ = GetLastError();
-  if (refusal_ == ERROR_SHARING_VIOLATION || refusal_ == ERROR_LOCK_VIOLATION) {
-    refusal_ = ERROR_INSTALL_ALREADY_RUNNING;
-    return;
-  }
-  LogFailure(L"opening the lock that keeps other runs out", lock.c_str(), refusal_);
-}
-
 std::wstring RunJournal::NewRunId() {
   wchar_t process[16];
   std::swprintf(process, 16, L"-%lu", GetCurrentProcessId());
@@ -230,7 +98,7 @@ void RunJournal::HoldOpen(const std::wstring& path) {
 }
 
 DWORD RunJournal::WriteRecord() {
-  const std::wstring record = PathInJournal(kRecordFile);
+  const std::wstring record = PathInJournal(kRecordFileName);
   const std::wstring next = record + L".new";
   DWORD error = WriteUtf16File(next, RecordText(record_), CREATE_ALWAYS);
   if (error == ERROR_SUCCESS &&
@@ -265,9 +133,8 @@ DWORD RunJournal::RecordFile(const wchar_t* name, const tmk_String& path) {
 DWORD RunJournal::Begin(const std::wstring& runId, uint64_t lastSequence, bool packageMode,
                         RunJournal& journal) {
   journal = RunJournal();
-  const std::wstring root = JournalRoot();
-  if (root.empty()) return ERROR_PATH_NOT_FOUND;
-  journal.folder_ = Join(root, runId);
+  if (JournalRoot().empty()) return ERROR_PATH_NOT_FOUND;
+  journal.folder_ = JournalFolderOf(runId);
   JournalRecord& record = journal.record_;
   record.id = runId;
   record.sequence = lastSequence + 1;
@@ -306,7 +173,7 @@ std::vector<RunJournal> RunJournal::Unfinished(uint64_t& lastSequence) {
   std::vector<RunJournal> journals;
   for (const std::wstring& name : JournalFolderNames()) {
     RunJournal journal;
-    journal.folder_ = Join(JournalRoot(), name);
+    journal.folder_ = JournalFolderOf(name);
     if (!ReadRecordIn(journal.folder_, journal.record_)) {
       LogLine(L"a run journal that can't be read is left as it is: \"%s\"", journal.folder_.c_str());
       continue;

@@ -7,8 +7,9 @@
 //                the start; "<name>.upd" where a backup copy differs from it
 //   package.plan the files of a package run's transaction
 // This class alone reads and writes these files and the backup copies
-// ("<file>.upd") beside the protected files; every put-back is driven from
-// the record. While a run lasts it holds its journal's files open without
+// ("<file>.upd") beside the protected files, with journal_store.h beneath it
+// (where journals lie, a record read whole, an old journal removed, the
+// lock); every put-back is driven from the record. While a run lasts it holds its journal's files open without
 // delete sharing, so that an installer that removes the product's data
 // folder can't take the copies with it.
 #pragma once
@@ -22,9 +23,6 @@
 #include "journal/recorded_values.h"
 #include "platform/unique_handle.h"
 #include "text/tmk_string.h"
-
-// Ended journals kept besides the running one's.
-constexpr size_t kJournalsKept = 5;
 
 class RunJournal {
  public:
@@ -125,40 +123,6 @@ class RunJournal {
   std::vector<RecordedValue> values_;
   std::vector<PackageReplacement> plan_;
   std::vector<vskr::UniqueFileHandle> held_;
-};
-
-// "<common application data>\Quendris\QIRO\Journal"; empty when the shell
-// can't report the common application data folder.
-std::wstring JournalRoot();
-
-// Creates the journal root and the folders between the common application
-// data folder and it where they are missing, and makes the root a folder
-// for administrators and the system alone (PrepareAdministratorsOnlyFolder):
-// the journal holds the configuration's values. A link or a file anywhere
-// on the way is refused (ERROR_DIRECTORY, ERROR_CANT_ACCESS_FILE). Returns
-// 0 or the system's error.
-[[nodiscard]] DWORD PrepareJournalRoot();
-
-// One run of the updater at a time on the machine, in either mode and from
-// any session: the file "run.lock" in the journal root, opened without any
-// sharing for as long as the run lasts. Only administrators and the system
-// can create or open files there, so no user can take it first; the system
-// closes it when the run's process ends however it ends, so a dead run
-// blocks nobody.
-class RunLock {
- public:
-  RunLock();
-  RunLock(const RunLock&) = delete;
-  RunLock& operator=(const RunLock&) = delete;
-
-  bool Held() const { return file_.IsValid(); }
-  // Why it is not held: ERROR_INSTALL_ALREADY_RUNNING (1618) when another
-  // run holds it, else the system's error of the journal root or the file.
-  DWORD Refusal() const { return refusal_; }
-
- private:
-  vskr::UniqueFileHandle file_;
-  DWORD refusal_ = ERROR_SUCCESS;
 };
 
 // Tells the person at the workstation (where someone can see it) that the

@@ -1,6 +1,7 @@
 // The run journal's record on its own: which journals may go, and the
 // record, values and plan files read back as written. The run log takes a
 // second writer and survives a failed rotation.
+#include "journal/journal_store.h"
 #include "journal/run_journal.h"
 
 #include <gtest/gtest.h>
