@@ -46,6 +46,15 @@ std::wstring SignerText(const SignerSubject& signer) {
 Examined Examine(const std::wstring& path, HANDLE file) {
   Examined examined;
   wchar_t note[160];
+  if (CarriesNoCertificateTable(path, file)) {
+    // No signature to verify: the system's verification would say so.
+    examined.signing = Signing::Absent;
+    examined.result = TRUST_E_NOSIGNATURE;
+    std::swprintf(note, 160, L"\": verification result 0x%08lX (no certificate table), signer ",
+                  static_cast<DWORD>(examined.result));
+    examined.notes.push_back(L"signature of \"" + path + note + SignerText(examined.signer));
+    return examined;
+  }
   DWORD lastError = 0;
   examined.result = VerifyFileSignature(path, file, lastError);
   DWORD result = static_cast<DWORD>(examined.result);

@@ -5,6 +5,8 @@
 #include <softpub.h>
 #include <wintrust.h>
 
+#include <cstddef>
+
 #include "platform/system_text.h"
 #include "platform/unique_handle.h"
 
@@ -156,4 +158,74 @@ DWORD ReadSignerSubject(const std::wstring& path, SignerSubject& subject) {
   subject.encoded.assign(name.pbData, name.pbData + name.cbData);
   subject.text = NameText(name);
   return ERROR_SUCCESS;
+}
+
+namespace {
+
+// Reads `bytes` at `offset` of an open file; false when they are not all there.
+bool ReadAt(HANDLE file, LONGLONG offset, void* buffer, DWORD bytes) {
+  LARGE_INTEGER at;
+  at.QuadPart = offset;
+  DWORD got = 0;
+  return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+         ReadFile(file, buffer, bytes, &got, nullptr) && got == bytes;
+}
+
+// The size of the certificate table of the image `file`; false when it is
+// no program image.
+bool CertificateTableSize(HANDLE file, DWORD& size) {
+  IMAGE_DOS_HEADER dos;
+  if (!ReadAt(file, 0, &dos, sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE) return false;
+  DWORD signature = 0;
+  IMAGE_FILE_HEADER header;
+  WORD magic = 0;
+  const LONGLONG nt = dos.e_lfanew;
+  const LONGLONG optional = nt + sizeof signature + sizeof header;
+  if (!ReadAt(file, nt, &signature, sizeof signature) || signature != IMAGE_NT_SIGNATURE ||
+      !ReadAt(file, nt + sizeof signature, &header, sizeof header) ||
+      !ReadAt(file, optional, &magic, sizeof magic))
+    return false;
+  // The data directories follow the optional header's fixed part, which
+  // differs between 32- and 64-bit images.
+  LONGLONG directories = 0;
+  DWORD count = 0;
+  if (magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
+    directories = optional + offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory);
+    if (!ReadAt(file, optional + offsetof(IMAGE_OPTIONAL_HEADER32, NumberOfRvaAndSizes), &count,
+                sizeof count))
+      return false;
+  } else if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+    directories = optional + offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory);
+    if (!ReadAt(file, optional + offsetof(IMAGE_OPTIONAL_HEADER64, NumberOfRvaAndSizes), &count,
+                sizeof count))
+      return false;
+  } else {
+    return false;
+  }
+  IMAGE_DATA_DIRECTORY table{};
+  if (count > IMAGE_DIRECTORY_ENTRY_SECURITY &&
+      !ReadAt(file, directories + IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof table, &table,
+              sizeof table))
+    return false;
+  size = table.Size;
+  return true;
+}
+
+}  // namespace
+
+bool CarriesNoCertificateTable(const std::wstring& path, HANDLE file) {
+  vskr::UniqueFileHandle opened;
+  if (file == nullptr) {
+    opened.Reset(CreateFileW(path.c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!opened) return false;
+    file = opened.Get();
+  }
+  DWORD size = 0;
+  bool image = CertificateTableSize(file, size);
+  LARGE_INTEGER start{};
+  // The handle is handed on from its start, as it came.
+  (void)SetFilePointerEx(file, start, nullptr, FILE_BEGIN);
+  return image && size == 0;
 }

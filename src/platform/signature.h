@@ -35,6 +35,14 @@ struct SignerSubject {
 // TRUST_E_PROVIDER_UNKNOWN) from one that is there but can't be read.
 [[nodiscard]] LONG VerifyFileSignature(const std::wstring& path, HANDLE file, DWORD& lastError);
 
+// True when the file at `path` (or the open `file`, read from its start) is
+// a program image whose certificate table is empty: it carries no
+// Authenticode signature, and VerifyFileSignature would only answer
+// TRUST_E_NOSIGNATURE after loading the system's crypto libraries (tens of
+// milliseconds on their first use). False when it has a certificate table
+// or can't be read as an image: the verification decides then.
+bool CarriesNoCertificateTable(const std::wstring& path, HANDLE file);
+
 // Reads the subject of the certificate that signed the file at `path` (its
 // first signer), whether or not the signature verifies. Returns 0, or the
 // system's error (CRYPT_E_NO_MATCH for a file without a signature); `subject`
