@@ -9,6 +9,7 @@
 #include "driver/artefact_cleanup.h"
 #include "driver/installer_discovery.h"
 #include "driver/installer_signature.h"
+#include "driver/run_messages.h"
 #include "platform/child_process.h"
 #include "platform/message_box.h"
 #include "platform/run_log.h"
@@ -16,6 +17,7 @@
 #include "platform/unique_handle.h"
 #include "journal/journal_store.h"
 #include "journal/run_journal.h"
+#include "journal/run_outcome.h"
 #include "package/install_package.h"
 #include "preserve/component_registration.h"
 #include "preserve/prepare_update.h"
@@ -47,9 +49,8 @@ DWORD RunPackageMode(const std::wstring& runId, uint64_t lastSequence,
   if (begun != ERROR_SUCCESS) return begun;
   DWORD outcome = InstallPackage(context, updaterFolder, journal);
   // A transaction that could not be brought back to one version stays
-  // unfinished: the next run takes it up from the journal.
-  PackageStage stage = journal.PackageStageOf();
-  if (stage == PackageStage::None || stage == PackageStage::Done) journal.Finish();
+  // unfinished (Finish looks at its stage): the next run takes it up.
+  journal.Finish();
   return outcome;
 }
 
@@ -102,11 +103,6 @@ DWORD WaitForInstaller(vskr::ChildProcess& installer, const tmk_String& installe
   return exitCode;
 }
 
-// The first failure of the run's steps, in their order.
-DWORD FirstFailure(DWORD earlier, DWORD later) {
-  return earlier != ERROR_SUCCESS ? earlier : later;
-}
-
 // The update itself, once the installer is admitted and the journal
 // begun: preparation, archive, installer, put-back, registration.
 DWORD RunInstaller(RunJournal& journal, vskr::UniqueFileHandle& checkedInstaller,
@@ -116,7 +112,9 @@ DWORD RunInstaller(RunJournal& journal, vskr::UniqueFileHandle& checkedInstaller
   // configuration could not be saved; the user has been told) ends the run
   // before anything is unpacked or started.
   UpdateContext context;
-  DWORD prepared = PrepareUpdate(context, journal);
+  bool configurationNotSaved = false;
+  DWORD prepared = PrepareUpdate(context, journal, configurationNotSaved);
+  if (configurationNotSaved) ReportConfigurationNotSaved(prepared);
   if (prepared != ERROR_SUCCESS) return prepared;
 
   UnpackDataArchive(updaterFolder);
@@ -135,7 +133,7 @@ DWORD RunInstaller(RunJournal& journal, vskr::UniqueFileHandle& checkedInstaller
     return started;
   }
   // The installer's own exit code is the outcome unless it reports success
-  // and a later step fails.
+  // (0 or a restart) and a later step fails.
   DWORD outcome = WaitForInstaller(installer, installerCommand, installerFileName);
   // The registration needs the root folder as the installer left it; it
   // runs last, so that a tool that hangs can't keep the configuration from
@@ -144,7 +142,7 @@ DWORD RunInstaller(RunJournal& journal, vskr::UniqueFileHandle& checkedInstaller
   ReadSettingsRootPath(registrationRoot);
   DWORD restoration = journal.PutBackAfterInstaller();
   DWORD registration = RegisterVisioEventProcessor(registrationRoot);
-  return FirstFailure(outcome, FirstFailure(restoration, registration));
+  return CombinedOutcome(outcome, CombinedOutcome(restoration, registration));
 }
 
 DWORD RunUpdateMode(const std::wstring& runId, uint64_t lastSequence, const tmk_String& commandLine,
