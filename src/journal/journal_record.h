@@ -38,7 +38,7 @@ enum class PackageStage { None, Switching, Switched, Done };
 // One file of a package run's plan.
 struct PackageReplacement {
   std::wstring installed;  // the installed file the package replaces
-  std::wstring staged;     // its new content, staged beside it
+  std::wstring staged;     // a name beside it: where an undo moves a new file before removing it
   std::wstring aside;      // where the installed file is renamed aside during the switch
 };
 
