@@ -88,7 +88,8 @@ DWORD RunJournal::SaveBackups(const tmk_String& language) {
   for (const RecordedValue& value : values_) {
     if (!IsDatabaseVariable(value)) continue;
     if (!value.exists || value.Text().empty()) {
-      LogLine(L"environment variable %s is not set: left alone after the update", value.name.c_str());
+      LogLine(L"environment variable %s is not set: left alone after the update",
+              value.name.c_str());
     } else if (!IsText(value)) {
       LogLine(L"environment variable %s is of type %s (%lu): not saved, left as it is after the "
               L"update", value.name.c_str(), TypeName(value.type), value.type);

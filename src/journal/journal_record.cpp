@@ -118,12 +118,12 @@ bool ReadRun(Fields& run, JournalRecord& record) {
     run.TakeOptional(L"language", record.language);
     return EnumFromName(stage, kStageNames, record.packageStage);
   }
-  return EnumFromName(stage, kStageNames, record.packageStage) && run.Take(L"note", record.endNote) &&
-         run.Take(L"language", record.language) && run.Take(L"values", values) &&
+  return EnumFromName(stage, kStageNames, record.packageStage) &&
+         run.Take(L"note", record.endNote) && run.Take(L"language", record.language) && run.Take(L"values", values) &&
          Choice(values, L"due", L"back", record.valuesBack);
 }
 
-bool ReadFile(Fields& entry, int format, RecordedFile& file) {
+bool ReadFileSection(Fields& entry, int format, RecordedFile& file) {
   std::wstring existed, slot;
   return entry.Take(L"name", file.name) && !file.name.empty() && entry.Take(L"path", file.path) &&
          entry.Take(L"existed", existed) && Choice(existed, L"no", L"yes", file.existed) &&
@@ -185,7 +185,8 @@ bool ParseRecord(const std::wstring& text, JournalRecord& record) {
   if (!ReadRun(run, record) || !run.AllTaken() || sections.size() != count + 1) return false;
   for (size_t i = 1; i < sections.size(); ++i) {
     record.files.emplace_back();
-    if (sections[i].name != L"file" || !ReadFile(sections[i].fields, record.format, record.files.back()))
+    if (sections[i].name != L"file" ||
+        !ReadFileSection(sections[i].fields, record.format, record.files.back()))
       return false;
   }
   return true;

@@ -118,7 +118,8 @@ DWORD RunJournal::WriteBackLanguage() {
   const tmk_String old = ReadProductValue(tmk_String(L"PHI_LANGUAGE"));
   status = SetRegistryText(key.Get(), L"PHI_LANGUAGE", language);
   if (status == ERROR_SUCCESS) {
-    LogLine(L"registry value PHI_LANGUAGE written: \"%s\" (was \"%s\")", language.Text(), old.Text());
+    LogLine(L"registry value PHI_LANGUAGE written: \"%s\" (was \"%s\")", language.Text(),
+            old.Text());
   } else {
     LogFailureOf(static_cast<DWORD>(status),
                  L"writing registry value PHI_LANGUAGE of \"%s\" as \"%s\" failed", kProductKey,
