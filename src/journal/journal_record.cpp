@@ -119,8 +119,8 @@ bool ReadRun(Fields& run, JournalRecord& record) {
     return EnumFromName(stage, kStageNames, record.packageStage);
   }
   return EnumFromName(stage, kStageNames, record.packageStage) &&
-         run.Take(L"note", record.endNote) && run.Take(L"language", record.language) && run.Take(L"values", values) &&
-         Choice(values, L"due", L"back", record.valuesBack);
+         run.Take(L"note", record.endNote) && run.Take(L"language", record.language) &&
+         run.Take(L"values", values) && Choice(values, L"due", L"back", record.valuesBack);
 }
 
 bool ReadFileSection(Fields& entry, int format, RecordedFile& file) {
