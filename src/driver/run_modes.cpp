@@ -175,41 +175,45 @@ DWORD RunUpdateMode(const std::wstring& runId, uint64_t lastSequence, const tmk_
 
 // Puts back what earlier runs that did not end left, before this run does
 // anything else, so that it starts from the configuration and installation
-// as they were before those runs. Returns 0, or the error that kept an
-// earlier run's configuration from being put back: this run then changes
-// nothing else. `lastSequence` receives the journals' highest sequence number.
+// as they were before those runs. Returns a success code (0, or 3010 when a
+// recovery left a file for the restart), or the error that kept an earlier
+// run's configuration from being put back: this run then changes nothing
+// else. `lastSequence` receives the journals' highest sequence number.
 DWORD RecoverUnfinishedRuns(const std::wstring& runId, uint64_t& lastSequence) {
+  DWORD outcome = ERROR_SUCCESS;
   for (RunJournal& earlier : RunJournal::Unfinished(lastSequence)) {
     DWORD error = ERROR_SUCCESS;
     if (earlier.IsPackageRun()) {
       error = RecoverPackageRun(earlier);
-      if (error == ERROR_SUCCESS) earlier.Finish(runId);
+      if (IsSuccessCode(error)) earlier.Finish(runId);
     } else {
       error = earlier.Recover(runId);
     }
-    if (error != ERROR_SUCCESS) {
+    if (!IsSuccessCode(error)) {
       LogFailure(L"putting back what an unfinished earlier run left", earlier.Folder().c_str(),
                  error);
       return error;
     }
+    outcome = CombinedOutcome(outcome, error);
   }
-  return ERROR_SUCCESS;
+  return outcome;
 }
 
-// One run once it holds the machine's lock.
+// One run once it holds the machine's lock. Its exit code is that of the
+// recoveries and the run's own steps, by CombinedOutcome.
 DWORD RunLocked(const tmk_String& commandLine, const tmk_String& updaterFolder,
                 InstallerCheck* installerCheck) {
   const bool packageMode = installerCheck == nullptr;
   const std::wstring runId = RunJournal::NewRunId();
   uint64_t lastSequence = 0;
   DWORD recovered = RecoverUnfinishedRuns(runId, lastSequence);
-  if (recovered != ERROR_SUCCESS) {
+  if (!IsSuccessCode(recovered)) {
     if (!packageMode) ReportConfigurationNotSaved(recovered);
     return recovered;
   }
-  return packageMode ? RunPackageMode(runId, lastSequence, updaterFolder)
-                     : RunUpdateMode(runId, lastSequence, commandLine, updaterFolder,
-                                     *installerCheck);
+  return CombinedOutcome(recovered, packageMode ? RunPackageMode(runId, lastSequence, updaterFolder)
+                                                : RunUpdateMode(runId, lastSequence, commandLine,
+                                                                updaterFolder, *installerCheck));
 }
 
 void LogRunStart(const tmk_String& ownPath, const tmk_String& commandLine, bool packageMode) {
