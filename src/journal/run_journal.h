@@ -120,9 +120,15 @@ class RunJournal {
   const std::vector<PackageReplacement>& PackagePlan() const { return plan_; }
 
  private:
+  // Writes run.ini beside itself, flushed, and renames it into place.
   [[nodiscard]] DWORD WriteRecord();
+  // Copies a protected file into the journal and records it.
   [[nodiscard]] DWORD RecordFile(const wchar_t* name, const tmk_String& path);
+  // Keeps the backup copy's content in the journal where it differs from
+  // the copy of the start.
   [[nodiscard]] DWORD KeepBackupContent(RecordedFile& file, const std::wstring& digest);
+  // Reads an earlier run's journal (record, values, plan) strictly; false
+  // for one that can't be read (logged) or has ended.
   bool ReadEarlierRun(const std::wstring& name, uint64_t& lastSequence);
   [[nodiscard]] DWORD MakeBackup(RecordedFile& file);
   [[nodiscard]] DWORD ClearSlot(const std::wstring& slot);
@@ -131,7 +137,13 @@ class RunJournal {
   [[nodiscard]] DWORD PutFileBackAfterInstaller(RecordedFile& file);
   [[nodiscard]] DWORD PutBackDatabaseVariables();
   [[nodiscard]] DWORD WriteBackLanguage();
+  // Records the file put back: `back` while its slot still holds this run's
+  // copy, `released` when it never held one. Returns the record's error.
   [[nodiscard]] DWORD RecordBack(RecordedFile& file);
+  // For a file recorded back (or a copy still being made): removes the
+  // backup copy when it holds this run's content, else sets it aside, and
+  // records it released; a failure leaves it as it was, for a later run.
+  // Never copies or writes a protected file.
   void ReleaseSlot(RecordedFile& file);
   void HoldOpen(const std::wstring& path);
   std::wstring PathInJournal(const std::wstring& name) const;
