@@ -1,16 +1,18 @@
 // Steps of an update on their own, where a whole run would show less or
 // cost more: the entries and folders the clean-up never removes, the run log's
-// refusal to write through links, and the launch arguments of every plan in
-// a settings file of the ANSI code page.
+// refusal to write through links, the launch arguments of every plan in a
+// settings file of the ANSI code page, and the extended form of each path.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "driver/cleanup_policy.h"
 #include "driver/protected_folders.h"
 #include "platform/known_folders.h"
+#include "platform/long_path.h"
 #include "platform/run_log.h"
 #include "workstation/workstation_settings.h"
 #include "support/sandbox.h"
@@ -142,6 +144,30 @@ TEST(WorkstationSettings, ProductSwitchCompletesEveryPlansArgumentInTheFilesEnco
   DeleteFileW(settings.c_str());
   DeleteMachineKey(kProductKeyPath);
   DeleteTreeNoFollow(L"C:\\vskr_tests\\Veskaro");
+}
+
+// Each form of path the transaction meets, in its extended form: the
+// system takes that form as it is, so "." and ".." are resolved before.
+TEST(Path, ExtendedFormOfEachPathForm) {
+  const std::pair<const wchar_t*, const wchar_t*> rows[] = {
+      {LR"(C:\Veskaro\App\a.dll)", LR"(\\?\C:\Veskaro\App\a.dll)"},
+      {LR"(c:/Veskaro/App/a.dll)", LR"(\\?\c:\Veskaro\App\a.dll)"},
+      {LR"(C:\Veskaro\.\Sys\..\App\\a.dll)", LR"(\\?\C:\Veskaro\App\a.dll)"},
+      {LR"(C:\..\..\a.dll)", LR"(\\?\C:\a.dll)"},
+      {LR"(C:\)", LR"(\\?\C:\)"},
+      {LR"(C:\Veskaro\App\)", LR"(\\?\C:\Veskaro\App\)"},
+      {LR"(\\server\share\Work\a.cat)", LR"(\\?\UNC\server\share\Work\a.cat)"},
+      {LR"(//server/share/Work/../a.cat)", LR"(\\?\UNC\server\share\a.cat)"},
+      {LR"(\\server\share\..\..\a.cat)", LR"(\\?\UNC\server\share\a.cat)"},
+      {LR"(\\server\share)", LR"(\\?\UNC\server\share)"},
+      {LR"(\\?\C:\Veskaro\..\a.dll)", LR"(\\?\C:\Veskaro\..\a.dll)"},
+      {LR"(\\?\UNC\server\share\a)", LR"(\\?\UNC\server\share\a)"},
+      {LR"(Veskaro\a.dll)", LR"(Veskaro\a.dll)"},
+      {LR"(C:a.dll)", LR"(C:a.dll)"},
+      {LR"(\Veskaro\a.dll)", LR"(\Veskaro\a.dll)"},
+      {L"", L""}};
+  for (const auto& [path, extended] : rows)
+    EXPECT_EQ(std::wstring(extended), ExtendedPath(path)) << Narrow(path);
 }
 
 }  // namespace
