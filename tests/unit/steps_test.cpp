@@ -1,7 +1,8 @@
 // Steps of an update on their own, where a whole run would show less or
 // cost more: the entries and folders the clean-up never removes, the run log's
 // refusal to write through links, the launch arguments of every plan in a
-// settings file of the ANSI code page, and the extended form of each path.
+// settings file of the ANSI code page, the extended form of each path, and
+// the direction a package recovery takes.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "driver/cleanup_policy.h"
 #include "driver/protected_folders.h"
+#include "package/package_transaction.h"
 #include "platform/known_folders.h"
 #include "platform/long_path.h"
 #include "platform/run_log.h"
@@ -168,6 +170,38 @@ TEST(Path, ExtendedFormOfEachPathForm) {
       {L"", L""}};
   for (const auto& [path, extended] : rows)
     EXPECT_EQ(std::wstring(extended), ExtendedPath(path)) << Narrow(path);
+}
+
+// Where a package run that was ended goes, from its record and the files
+// on the disk: each letter one planned file, A its set-aside file there, N
+// its ".new" file there too, "." neither. Twelve files, four under way at once.
+TEST(PackageRecovery, DirectionFromTheRecordAndTheDisk) {
+  const std::wstring folder = L"C:\\vskr_tests\\recovery";
+  const std::tuple<const char*, bool, SwitchDirection> rows[] = {
+      {"AAAAA.......", false, SwitchDirection::Undo},    // the switch ended
+      {"AAAAA.......", true, SwitchDirection::Undo},     // its undo ended
+      {".......AAAAA", false, SwitchDirection::Finish},  // the removal ended, unrecorded switch
+      {".......AAAAA", true, SwitchDirection::Finish},   // the removal ended
+      {"AAAAAAAAAAAA", false, SwitchDirection::Undo},    // the copies may be incomplete
+      {"AAAAAAAAAAAA", true, SwitchDirection::Finish},
+      {"AAAAAN......", true, SwitchDirection::Undo},     // an undo had begun
+      {".A.AAAAAAAAA", false, SwitchDirection::Undo},    // files still under way
+      {"............", true, SwitchDirection::Finish}};
+  for (const auto& [disk, switched, expected] : rows) {
+    ResetFolder(folder);
+    std::vector<PackageReplacement> files;
+    for (size_t i = 0; disk[i] != 0; ++i) {
+      const std::wstring installed = folder + L"\\" + std::to_wstring(i) + L".dll";
+      files.push_back({installed, installed + L".new", installed + L".old"});
+      WriteText(installed, L"new");
+      if (disk[i] != '.') WriteText(files.back().aside, L"old");
+      if (disk[i] == 'N') WriteText(files.back().staged, L"new");
+    }
+    SwitchDirection direction = SwitchDirection::Undo;
+    EXPECT_EQ(0u, ReadSwitchDirection(files, switched, 4, direction)) << disk;
+    EXPECT_EQ(expected, direction) << disk << (switched ? " switched" : " switching");
+  }
+  DeleteTreeNoFollow(folder);
 }
 
 }  // namespace
