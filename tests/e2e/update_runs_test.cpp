@@ -397,6 +397,14 @@ TEST_F(SampleRun, PackageRunReplacesEveryFileOrNone) {
     vskr::ChildProcess boot = Start(L"wineboot.exe -r");
     WaitForSingleObject(boot.Process.Get(), 60000);
   };
+  const auto manyFiles = [&] {  // a switch long enough to act in
+    for (int i = 0; i < 300; ++i) {
+      const std::wstring name = L"Reports\\many\\" + std::to_wstring(i) + L".dat";
+      WriteText(package + name, L"new");
+      WriteText(data_ + L"\\Data\\" + name, L"old");
+      replaced.push_back({data_ + L"\\Data\\" + name, package + name});
+    }
+  };
   struct Row {
     const char* fault;
     std::function<bool()> arrange;  // false: the fault can't be made here
@@ -480,17 +488,20 @@ TEST_F(SampleRun, PackageRunReplacesEveryFileOrNone) {
          return true;
        }, ERROR_DISK_FULL, 0, L"copying a package file in place failed for \"" + package + L"Config\\"},
       {"the updater ended during the switch, then an update run", [&] {
-         for (int i = 0; i < 300; ++i) {  // a switch long enough to be ended in
-           WriteText(package + L"Reports\\many\\" + std::to_wstring(i) + L".dat", L"new");
-           WriteText(data_ + L"\\Data\\Reports\\many\\" + std::to_wstring(i) + L".dat", L"old");
-           replaced.push_back({data_ + L"\\Data\\Reports\\many\\" + std::to_wstring(i) + L".dat",
-                               package + L"Reports\\many\\" + std::to_wstring(i) + L".dat"});
-         }
+         manyFiles();
          program = Start(L"\"" + BuildBin() + L"\\standin_tool.exe\" end-updater \"" + root_ +
                          L"\\Sys2021\\*.old\"");
          return program.Process.IsValid();
        }, 1, -1, L"did not end (324 files, ",
        [&] { TerminateProcess(program.Process.Get(), 0); }, L""},
+      {"the journal can't record the complete switch", [&] {
+         manyFiles();
+         program = Start(L"\"" + BuildBin() + L"\\standin_tool.exe\" block \"" + root_ +
+                         L"\\Sys2021\\*.old\" \"" + journal_ + L"\" run.ini.new");
+         return program.Process.IsValid();
+       }, ERROR_ACCESS_DENIED, 0, L"package: every file is switched, but the journal could not "
+                                  L"record it: the switch is undone",
+       [&] { TerminateProcess(program.Process.Get(), 0); }},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
