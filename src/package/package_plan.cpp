@@ -152,9 +152,12 @@ class InstalledFolder {
       folderIdentity_.volume = info.dwVolumeSerialNumber;
       folderIdentity_.folderHigh = info.nFileIndexHigh;
       folderIdentity_.folderLow = info.nFileIndexLow;
+      // A file system that tells no file index (some network shares) gives
+      // every folder 0: the folder is then known by its path.
+      byPath_ = info.nFileIndexHigh == 0 && info.nFileIndexLow == 0;
     }
     identity = folderIdentity_;
-    identity.name = name;
+    identity.name = byPath_ ? prefix_.Text() + name : name;
     return ERROR_SUCCESS;
   }
 
@@ -167,6 +170,7 @@ class InstalledFolder {
   bool read_ = false;
   DWORD listing_ = ERROR_SUCCESS;
   bool identified_ = false;
+  bool byPath_ = false;
   InstalledIdentity folderIdentity_;
 };
 

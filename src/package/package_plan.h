@@ -22,6 +22,7 @@ struct PackageSource {
 // What an installed file is, whatever path reached it: the volume and file
 // index of its folder and its name there (letter case aside). Two spellings
 // of one folder (a short name, a link above the rows) give one identity.
+// Where the file system tells no index (0), `name` is the full path.
 struct InstalledIdentity {
   DWORD volume = 0;
   DWORD folderHigh = 0;
