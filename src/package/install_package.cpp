@@ -19,13 +19,17 @@ double Seconds() {
   return frequency.QuadPart ? static_cast<double>(now.QuadPart) / frequency.QuadPart : 0.0;
 }
 
+// 0 when the package folder is there; ERROR_FILE_NOT_FOUND when it is not
+// (or a file has its name); else the error of the look-up (an offline
+// share, access denied), so that a package that can't be read is no
+// "no package".
 DWORD FindPackageFolder(const tmk_String& packageRoot) {
   DWORD attributes = GetFileAttributesW(packageRoot.Text());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return ERROR_SUCCESS;
   DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
   LogFailure(L"finding the package folder", packageRoot.Text(), error);
-  return ERROR_FILE_NOT_FOUND;
+  return IsMissingError(error) || error == ERROR_DIRECTORY ? ERROR_FILE_NOT_FOUND : error;
 }
 
 // Plans every row; returns the first row's error (each is logged).

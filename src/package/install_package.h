@@ -26,6 +26,8 @@
 //                                  use (a loaded program file) is removed at
 //                                  the next restart
 //   ERROR_FILE_NOT_FOUND           no package folder; nothing changed
+//   the error of a package folder that is there but can't be looked at;
+//   nothing changed
 //   ERROR_BAD_PATHNAME             a row's registry value is empty or not an
 //                                  absolute path; nothing changed
 //   ERROR_ACCESS_DENIED            an installed file is read-only, hidden or
