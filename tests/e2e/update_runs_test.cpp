@@ -372,11 +372,12 @@ vskr::ChildProcess Start(std::wstring commandLine) {
 // rows of the package map: a file whose counterpart is installed, one whose
 // counterpart is installed with other letter case in a subfolder, one that
 // is not installed, a file named like an installed folder, a folder link in
-// the package and one in the installation. Each run either replaces every
-// installed counterpart (the later of two rows into one folder wins) and
-// nothing else, or leaves the installation as it was; either way no entry
-// is added or removed, no link is followed and the package stays. What
-// stops a run is its exit code and is named in the run log.
+// the package that points back up its tree (with an installed folder of its
+// name) and one in the installation. Each run either replaces every
+// installed counterpart (the later of two rows into one folder wins), never
+// read-only, and nothing else, or leaves the installation as it was; either
+// way no entry is added or removed, no link is followed and the package
+// stays. What stops a run is its exit code and is named in the run log.
 TEST_F(SampleRun, PackageRunReplacesEveryFileOrNone) {
   const std::wstring package = update_ + L"\\vskr_update\\Veskaro\\";
   const std::pair<const wchar_t*, const wchar_t*> map[] = {
