@@ -89,9 +89,7 @@ DWORD Transact(const PackagePlan& plan, RunJournal& journal, double start) {
 }
 
 const wchar_t* StageName(PackageStage stage) {
-  return stage == PackageStage::Switched   ? L"switched"
-         : stage == PackageStage::Switching ? L"switching"
-                                            : L"staging";
+  return stage == PackageStage::Switched ? L"switched" : L"switching";
 }
 
 }  // namespace
