@@ -282,18 +282,23 @@ DWORD ReadSwitchDirection(const std::vector<PackageReplacement>& files, bool rec
   std::vector<bool> aside(files.size(), false);
   bool undoing = false;
   for (size_t i = 0; i < files.size(); ++i) {
-    bool asideThere = false, stagedThere = false;
+    bool asideThere = false, stagedThere = false, installedThere = true;
     const std::wstring* looked = &files[i].aside;
     DWORD error = LookForPath(*looked, asideThere);
     if (error == ERROR_SUCCESS) error = LookForPath(*(looked = &files[i].staged), stagedThere);
+    if (error == ERROR_SUCCESS && asideThere)
+      error = LookForPath(*(looked = &files[i].installed), installedThere);
     if (error != ERROR_SUCCESS) {
       LogFailure(L"looking at a file of an unfinished package run", looked->c_str(), error);
       return error;
     }
     aside[i] = asideThere;
-    undoing = undoing || stagedThere;
+    // Only an undo takes a new file to its ".new" name; a set-aside file
+    // without a file at its installed name was never copied over: finishing
+    // would leave nothing there.
+    undoing = undoing || stagedThere || !installedThere;
   }
-  if (undoing) {  // only an undo takes a new file to its ".new" name
+  if (undoing) {
     direction = SwitchDirection::Undo;
     return ERROR_SUCCESS;
   }

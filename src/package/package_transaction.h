@@ -75,7 +75,9 @@ enum class SwitchDirection {
 
 // Reads from the disk where a switch of `files` that was ended stands, with
 // `recordedSwitched` (the journal recorded the switch complete) for what
-// the disk can't tell. A ".new" file means an undo had begun: Undo. Files
+// the disk can't tell. A ".new" file means an undo had begun, a set-aside
+// file without a file at its installed name a switch that never copied
+// that file in: Undo (finishing would leave nothing there). Files
 // missing their set-aside name before the last one that has it, more than
 // `threads` (the files under way at once), were removed after a complete
 // switch: Finish; missing after the first one that has it, the switch or

@@ -174,7 +174,8 @@ TEST(Path, ExtendedFormOfEachPathForm) {
 
 // Where a package run that was ended goes, from its record and the files
 // on the disk: each letter one planned file, A its set-aside file there, N
-// its ".new" file there too, "." neither. Twelve files, four under way at once.
+// its ".new" file there too, M its installed file missing, "." neither.
+// Twelve files, four under way at once.
 TEST(PackageRecovery, DirectionFromTheRecordAndTheDisk) {
   const std::wstring folder = L"C:\\vskr_tests\\recovery";
   const std::tuple<const char*, bool, SwitchDirection> rows[] = {
@@ -186,6 +187,7 @@ TEST(PackageRecovery, DirectionFromTheRecordAndTheDisk) {
       {"AAAAAAAAAAAA", true, SwitchDirection::Finish},
       {"AAAAAN......", true, SwitchDirection::Undo},     // an undo had begun
       {".A.AAAAAAAAA", false, SwitchDirection::Undo},    // files still under way
+      {".......AAAAM", false, SwitchDirection::Undo},    // a copy never made
       {"............", true, SwitchDirection::Finish}};
   for (const auto& [disk, switched, expected] : rows) {
     ResetFolder(folder);
@@ -193,7 +195,7 @@ TEST(PackageRecovery, DirectionFromTheRecordAndTheDisk) {
     for (size_t i = 0; disk[i] != 0; ++i) {
       const std::wstring installed = folder + L"\\" + std::to_wstring(i) + L".dll";
       files.push_back({installed, installed + L".new", installed + L".old"});
-      WriteText(installed, L"new");
+      if (disk[i] != 'M') WriteText(installed, L"new");
       if (disk[i] != '.') WriteText(files.back().aside, L"old");
       if (disk[i] == 'N') WriteText(files.back().staged, L"new");
     }
