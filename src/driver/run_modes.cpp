@@ -11,6 +11,7 @@
 #include "driver/installer_signature.h"
 #include "driver/run_messages.h"
 #include "platform/child_process.h"
+#include "platform/file_content.h"
 #include "platform/message_box.h"
 #include "platform/run_log.h"
 #include "platform/system_text.h"
@@ -58,21 +59,18 @@ void ShowNoInstallerMessage() {
   ShowMessage(nullptr, L"No update file found.", L"QIRO Update", MB_OK | MB_ICONERROR);
 }
 
-// Any entry of that name counts, a folder too.
-bool PathExists(const tmk_String& path) {
-  WIN32_FIND_DATAW found;
-  vskr::UniqueFindHandle search(FindFirstFileW(path.Text(), &found));
-  if (!search) LogFailureUnlessMissing(L"looking for the data archive", path.Text(), GetLastError());
-  return search.IsValid();
-}
-
 // Unpacks "vskr_update.zip" into the updater's folder when it lies there.
 // tar is given the archive's bare name, so the updater's folder is made the
 // current folder for it and the previous one made current again afterwards.
 void UnpackDataArchive(const tmk_String& updaterFolder) {
   tmk_String archive;
   archive.Format(L"%s\\%s", updaterFolder.Text(), kDataArchive);
-  if (!PathExists(archive)) return;
+  // Any entry of that name counts, a folder too; one that can't be looked
+  // at is not unpacked (logged).
+  bool there = false;
+  DWORD error = LookForPath(archive.Text(), there);
+  if (error != ERROR_SUCCESS) LogFailure(L"looking for the data archive", archive.Text(), error);
+  if (!there) return;
   // With its backslash: a drive root's "E:" alone names the drive's current
   // folder, which may be another one.
   vskr::ScopedCurrentFolder inUpdaterFolder(Concatenate(updaterFolder, L"\\").Text());

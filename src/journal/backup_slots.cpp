@@ -5,6 +5,7 @@
 #include "journal/journal_store.h"
 #include "journal/run_journal.h"
 #include "platform/file_content.h"
+#include "platform/long_path.h"
 #include "platform/run_log.h"
 #include "platform/system_text.h"
 #include "settings/update_files.h"
@@ -28,7 +29,7 @@ DWORD SetAsideSlot(const std::wstring& slot, const std::wstring& runId) {
   std::wstring aside;
   for (unsigned taken = 0; taken < kMostAsideNames && error == ERROR_ALREADY_EXISTS; ++taken) {
     aside = AsideName(slot, runId, taken);
-    error = MoveFileExW(slot.c_str(), aside.c_str(), 0) ? ERROR_SUCCESS : GetLastError();
+    error = MoveFileExW(ExtendedPath(slot).c_str(), ExtendedPath(aside).c_str(), 0) ? ERROR_SUCCESS : GetLastError();
     if (error == ERROR_FILE_EXISTS) error = ERROR_ALREADY_EXISTS;
   }
   if (error != ERROR_SUCCESS) {
@@ -42,7 +43,7 @@ DWORD SetAsideSlot(const std::wstring& slot, const std::wstring& runId) {
 }
 
 DWORD RunJournal::ClearSlot(const std::wstring& slot) {
-  DWORD attributes = GetFileAttributesW(slot.c_str());
+  DWORD attributes = GetFileAttributesW(ExtendedPath(slot).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return ERROR_SUCCESS;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
     LogLine(L"a folder is in the way of the backup copy \"%s\"", slot.c_str());
@@ -55,7 +56,7 @@ DWORD RunJournal::MakeBackup(RecordedFile& file) {
   const std::wstring slot = SlotOf(file);
   std::wstring digest;
   DWORD error = FileDigest(file.path, digest);
-  if (IsMissingError(error) && !PathPresent(file.path)) {
+  if (IsMissingError(error) && !PathPresentOrUnknown(file.path)) {
     LogLine(L"no backup copy made: \"%s\" does not exist", file.path.c_str());
     return ERROR_SUCCESS;
   }
@@ -115,14 +116,14 @@ void RunJournal::ReleaseSlot(RecordedFile& file) {
   std::wstring digest;
   DWORD read = FileDigest(slot, digest);
   DWORD released = ERROR_SUCCESS;
-  if (IsMissingError(read) && !PathPresent(slot)) {
+  if (IsMissingError(read) && !PathPresentOrUnknown(slot)) {
     LogLine(L"the backup copy \"%s\" is gone already", slot.c_str());
   } else if (file.slot == RecordedFile::Slot::Making ||
              (read == ERROR_SUCCESS && digest == file.backupDigest)) {
     // This run's own copy, whose content its file has again (a copy still
     // being made is this run's whatever it holds: the slot was cleared first).
     ClearReadOnly(slot);
-    released = DeleteFileW(slot.c_str()) ? ERROR_SUCCESS : GetLastError();
+    released = DeleteFileW(ExtendedPath(slot).c_str()) ? ERROR_SUCCESS : GetLastError();
     if (released == ERROR_SUCCESS) {
       LogLine(L"backup copy released: \"%s\"", slot.c_str());
     } else {

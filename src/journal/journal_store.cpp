@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "platform/admin_folder.h"
+#include "platform/long_path.h"
 #include "platform/run_log.h"
 #include "platform/system_text.h"
 
@@ -33,13 +34,13 @@ std::vector<JournalSummary> SummariesOfJournals() {
 // the journal's copy of a read-only file keeps that attribute.
 DWORD DeleteJournalFile(const std::wstring& path, DWORD attributes) {
   if ((attributes & FILE_ATTRIBUTE_READONLY) &&
-      !SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+      !SetFileAttributesW(ExtendedPath(path).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
     DWORD error = GetLastError();
     LogFailure(L"clearing the read-only attribute of a file of an old run journal", path.c_str(),
                error);
     return error;
   }
-  if (DeleteFileW(path.c_str())) return ERROR_SUCCESS;
+  if (DeleteFileW(ExtendedPath(path).c_str())) return ERROR_SUCCESS;
   DWORD error = GetLastError();
   LogFailure(L"removing a file of an old run journal", path.c_str(), error);
   return error;
@@ -49,10 +50,6 @@ DWORD DeleteJournalFile(const std::wstring& path, DWORD attributes) {
 
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
   return folder + L"\\" + name;
-}
-
-bool PathPresent(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::wstring LocalTimeText(bool compact) {

@@ -31,9 +31,6 @@ std::wstring JournalFolderOf(const std::wstring& runId);
 // `folder` + "\" + `name`.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 
-// True when there is a file or folder at `path`.
-bool PathPresent(const std::wstring& path);
-
 // The local time now, "YYYY-MM-DD HH:MM:SS", or with `compact`
 // "YYYYMMDD-HHMMSS" (for names).
 std::wstring LocalTimeText(bool compact = false);

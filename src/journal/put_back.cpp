@@ -9,6 +9,7 @@
 #include "journal/journal_store.h"
 #include "journal/run_journal.h"
 #include "platform/file_content.h"
+#include "platform/long_path.h"
 #include "platform/registry_value.h"
 #include "platform/run_log.h"
 #include "settings/system_environment.h"
@@ -31,9 +32,9 @@ DWORD RunJournal::PutBackValuesAsAtStart() {
 DWORD RunJournal::PutFileBackAsAtStart(const RecordedFile& file) {
   if (file.path.empty()) return ERROR_SUCCESS;
   if (!file.existed) {
-    if (!PathPresent(file.path)) return ERROR_SUCCESS;
+    if (!PathPresentOrUnknown(file.path)) return ERROR_SUCCESS;
     ClearReadOnly(file.path);
-    if (!DeleteFileW(file.path.c_str())) {
+    if (!DeleteFileW(ExtendedPath(file.path).c_str())) {
       DWORD error = GetLastError();
       LogFailure(L"deleting a file the run created", file.path.c_str(), error);
       return error;

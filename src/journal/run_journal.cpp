@@ -66,7 +66,7 @@ DWORD RunJournal::RecordFile(const wchar_t* name, const tmk_String& path) {
     if (error == ERROR_SUCCESS) {
       file.existed = true;
       HoldOpen(copy);
-    } else if (!(IsMissingError(error) && !PathPresent(file.path))) {
+    } else if (!(IsMissingError(error) && !PathPresentOrUnknown(file.path))) {
       LogFailureOf(error, L"copying \"%s\" into the run journal as \"%s\" failed",
                    file.path.c_str(), copy.c_str());
       return error;

@@ -38,6 +38,11 @@ DWORD LookForPath(const std::wstring& path, bool& there) {
   return IsMissingError(error) ? ERROR_SUCCESS : error;
 }
 
+bool PathPresentOrUnknown(const std::wstring& path) {
+  bool there = false;
+  return LookForPath(path, there) != ERROR_SUCCESS || there;
+}
+
 DWORD FileDigest(const std::wstring& file, std::wstring& digest) {
   vskr::UniqueFileHandle opened = OpenForReading(file);
   if (!opened) return GetLastError();

@@ -15,6 +15,11 @@
 // known.
 [[nodiscard]] DWORD LookForPath(const std::wstring& path, bool& there);
 
+// True when something is at `path`, or when that can't be told (an error
+// other than "not there"): the cautious answer for a caller about to take a
+// file for gone.
+bool PathPresentOrUnknown(const std::wstring& path);
+
 // A digest of the file's content (64-bit FNV-1a, 16 hex digits) into
 // `digest`. Returns 0 or the system's error of opening or reading it.
 [[nodiscard]] DWORD FileDigest(const std::wstring& file, std::wstring& digest);
