@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <wincrypt.h>
+
 #include <string>
 #include <vector>
 
@@ -19,6 +21,11 @@ struct SignerSubject {
   std::vector<BYTE> encoded;  // as the certificate holds it; empty when none was read
   std::wstring text;          // "CN=..., O=...", for the run log
 };
+
+// Fills `subject` with the certificate subject `name` (its encoding and
+// its text). Loads crypt32.dll from the system folder for the text; the
+// text stays empty when that fails.
+void DescribeSigner(const CERT_NAME_BLOB& name, SignerSubject& subject);
 
 // Verifies the signature embedded in the file at `path` with WinVerifyTrust
 // (WINTRUST_ACTION_GENERIC_VERIFY_V2) without any user interface. Nothing is
