@@ -25,6 +25,7 @@
 #include "version.h"
 
 const wchar_t kPackageModeSwitch[] = L"INSTALL_FROM_ZIP";
+const wchar_t kAllowDowngradeSwitch[] = L"ALLOW_DOWNGRADE";
 
 namespace {
 
@@ -37,7 +38,7 @@ tmk_String FolderOf(const tmk_String& path) {
   return Left(path, last ? static_cast<int>(last - path.Text()) : -1);
 }
 
-DWORD RunPackageMode(const std::wstring& runId, uint64_t lastSequence,
+DWORD RunPackageMode(const std::wstring& runId, uint64_t lastSequence, const tmk_String& commandLine,
                      const tmk_String& updaterFolder) {
   UpdateContext context;
   context.ReadProductSettings();
@@ -45,7 +46,9 @@ DWORD RunPackageMode(const std::wstring& runId, uint64_t lastSequence,
   RunJournal journal;
   DWORD begun = RunJournal::Begin(runId, lastSequence, true, journal);
   if (begun != ERROR_SUCCESS) return begun;
-  DWORD outcome = InstallPackage(context, updaterFolder, journal);
+  // Like the mode's switch: anywhere on the command line, in capitals.
+  const bool allowDowngrade = std::wcsstr(commandLine.Text(), kAllowDowngradeSwitch) != nullptr;
+  DWORD outcome = InstallPackage(context, updaterFolder, journal, allowDowngrade);
   // A transaction that could not be brought back to one version stays
   // unfinished: the next run takes it up from the journal.
   PackageStage stage = journal.PackageStageOf();
@@ -209,7 +212,7 @@ DWORD RunLocked(const tmk_String& commandLine, const tmk_String& updaterFolder,
     if (!packageMode) ReportConfigurationNotSaved(recovered);
     return recovered;
   }
-  return packageMode ? RunPackageMode(runId, lastSequence, updaterFolder)
+  return packageMode ? RunPackageMode(runId, lastSequence, commandLine, updaterFolder)
                      : RunUpdateMode(runId, lastSequence, commandLine, updaterFolder,
                                      *installerCheck);
 }

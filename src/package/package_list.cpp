@@ -3,6 +3,8 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "platform/run_log.h"
+
 const wchar_t kPackageListName[] = L"vskr_update.sha256";
 const wchar_t kPackageListSignatureName[] = L"vskr_update.sha256.p7";
 
@@ -166,7 +168,44 @@ DWORD PackageList::Parse(const std::string& bytes, std::wstring& problem) {
   return ERROR_SUCCESS;
 }
 
+bool ListedPathLess::operator()(const std::wstring& a, const std::wstring& b) const {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_LESS_THAN;
+}
+
 size_t PackageList::Find(const std::wstring& relativePath) const {
   auto found = index_.find(relativePath);
   return found == index_.end() ? paths_.size() : found->second;
+}
+
+ListedFiles::ListedFiles(const PackageList* list, const std::wstring& packageRoot)
+    : list_(list), prefix_(packageRoot + L"\\"), met_(list ? list->Count() : 0, 0) {}
+
+bool ListedFiles::Admit(const std::wstring& sourcePath, bool& verified, Sha256Digest& digest) {
+  verified = false;
+  if (!list_) return true;
+  size_t entry = sourcePath.compare(0, prefix_.size(), prefix_) == 0
+                     ? list_->Find(sourcePath.substr(prefix_.size()))
+                     : list_->Count();
+  if (entry == list_->Count()) {
+    LogLine(L"package: \"%s\" is not on the package list: not copied", sourcePath.c_str());
+    return false;
+  }
+  met_[entry] = 1;
+  verified = true;
+  digest = list_->Digest(entry);
+  return true;
+}
+
+DWORD ListedFiles::FindUnmetFiles() const {
+  DWORD result = ERROR_SUCCESS;
+  for (size_t i = 0; i < met_.size(); ++i) {
+    if (met_[i]) continue;
+    const std::wstring path = prefix_ + list_->Path(i);
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    LogLine(L"package: the listed file \"%s\" is not in the package", path.c_str());
+    result = ERROR_FILE_NOT_FOUND;
+  }
+  return result;
 }

@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "package/package_plan.h"
 #include "platform/sha256.h"
 
 // The list and its detached signature, in the package folder.
@@ -38,6 +37,12 @@ std::wstring PackageVersionText(const PackageVersion& version);
 // base (nul, con.txt, com1, lpt1, conin$, ...), a control character or one
 // of < > " | ? *.
 const wchar_t* ListedPathProblem(const std::wstring& path);
+
+// Listed paths compared as the file system compares names: ordinally,
+// letter case ignored.
+struct ListedPathLess {
+  bool operator()(const std::wstring& a, const std::wstring& b) const;
+};
 
 class PackageList {
  public:
@@ -63,5 +68,30 @@ class PackageList {
   PackageVersion version_{};
   std::vector<std::wstring> paths_;
   std::vector<Sha256Digest> digests_;
-  std::map<std::wstring, size_t, InstalledPathLess> index_;
+  std::map<std::wstring, size_t, ListedPathLess> index_;
+};
+
+// The list as a package run's plan uses it: which package files may be
+// copied and with which digest, and which listed files the plan met.
+class ListedFiles {
+ public:
+  // `list` null: the package has no list, and every file may be copied
+  // unverified. `packageRoot` is the package folder the list's paths are
+  // relative to.
+  ListedFiles(const PackageList* list, const std::wstring& packageRoot);
+
+  // True when the package file `sourcePath` (below the package folder) may
+  // be copied; `verified` then tells whether its copy must have `digest`.
+  // False for a file not on the list (logged: it is never copied).
+  bool Admit(const std::wstring& sourcePath, bool& verified, Sha256Digest& digest);
+
+  // Looks for each listed file that Admit was not asked about in the
+  // package folder. Returns 0 when every one is there, or
+  // ERROR_FILE_NOT_FOUND when a listed file is not (each logged).
+  [[nodiscard]] DWORD FindUnmetFiles() const;
+
+ private:
+  const PackageList* list_;
+  std::wstring prefix_;  // the package folder with its backslash
+  std::vector<char> met_;
 };

@@ -151,6 +151,9 @@ DWORD PlanSubfolder(const tmk_String& sourcePath, InstalledFolder& installed, co
 // A package file: planned when an installed file of its name is there.
 DWORD PlanFile(const tmk_String& sourcePath, unsigned long long bytes, InstalledFolder& installed,
                const wchar_t* name, PackagePlan& plan, unsigned long& planned) {
+  PackageSource source{sourcePath.Text(), bytes};
+  if (plan.Listed() && !plan.Listed()->Admit(source.path, source.verified, source.digest))
+    return ERROR_SUCCESS;  // not on the list: never copied
   DWORD attributes = 0;
   std::wstring installedName;
   if (!installed.LookUp(name, attributes, installedName)) return ERROR_SUCCESS;  // not added
@@ -168,7 +171,7 @@ DWORD PlanFile(const tmk_String& sourcePath, unsigned long long bytes, Installed
                                                    : L"a system file");
     return ERROR_ACCESS_DENIED;
   }
-  plan.Add(sourcePath.Text(), path, bytes);
+  plan.Add(source, path);
   ++planned;
   return ERROR_SUCCESS;
 }
@@ -209,19 +212,20 @@ bool InstalledPathLess::operator()(const std::wstring& a, const std::wstring& b)
   return CompareNames(a.c_str(), b.c_str()) < 0;
 }
 
-PackagePlan::PackagePlan(const std::wstring& runId)
-    : stagedSuffix_(L".vskr-" + runId + L".new"), asideSuffix_(L".vskr-" + runId + L".old") {}
+PackagePlan::PackagePlan(const std::wstring& runId, ListedFiles* listed)
+    : listed_(listed),
+      stagedSuffix_(L".vskr-" + runId + L".new"),
+      asideSuffix_(L".vskr-" + runId + L".old") {}
 
-void PackagePlan::Add(const std::wstring& source, const std::wstring& installed,
-                      unsigned long long bytes) {
+void PackagePlan::Add(const PackageSource& source, const std::wstring& installed) {
   auto known = index_.find(installed);
   if (known != index_.end()) {
-    sources_[known->second] = {source, bytes};
+    sources_[known->second] = source;
     return;
   }
   index_.emplace(installed, files_.size());
   files_.push_back({installed, installed + stagedSuffix_, installed + asideSuffix_});
-  sources_.push_back({source, bytes});
+  sources_.push_back(source);
 }
 
 unsigned long long PackagePlan::Bytes() const {

@@ -10,12 +10,16 @@
 #include <vector>
 
 #include "journal/journal_record.h"
+#include "package/package_list.h"
+#include "platform/sha256.h"
 #include "text/tmk_string.h"
 
 // The package file that replaces one installed file.
 struct PackageSource {
   std::wstring path;
   unsigned long long bytes = 0;
+  bool verified = false;  // the copy must have `digest` (the package list's)
+  Sha256Digest digest{};
 };
 
 // Installed paths compared as the file system compares names: ordinally,
@@ -33,19 +37,22 @@ struct InstalledPathLess {
 //   aside   "<installed>.vskr-<run id>.old": the installed file from the switch until removed
 class PackagePlan {
  public:
-  // `runId` names the temporary files.
-  explicit PackagePlan(const std::wstring& runId);
+  // `runId` names the temporary files; `listed` (null: none) says which
+  // package files may be copied, with their digests.
+  explicit PackagePlan(const std::wstring& runId, ListedFiles* listed = nullptr);
 
-  // Plans `source` (of `bytes`) to replace `installed`. An installed file
+  // Plans `source` to replace `installed`. An installed file
   // planned already (the same path, letter case aside) takes the later
   // source, as a later row of the map would have copied over it.
-  void Add(const std::wstring& source, const std::wstring& installed, unsigned long long bytes);
+  void Add(const PackageSource& source, const std::wstring& installed);
+  ListedFiles* Listed() const { return listed_; }
 
   const std::vector<PackageReplacement>& Files() const { return files_; }
   const std::vector<PackageSource>& Sources() const { return sources_; }
   unsigned long long Bytes() const;
 
  private:
+  ListedFiles* listed_;
   std::wstring stagedSuffix_;
   std::wstring asideSuffix_;
   std::vector<PackageReplacement> files_;
@@ -64,7 +71,8 @@ class PackagePlan {
 // link below `destination` (logged); `destination` itself is taken as the
 // registry names it. An installed file that is read-only, hidden or a
 // system file can't be replaced (Windows' own copy refuses it): each one is
-// logged and the walk goes on. Returns 0, or ERROR_ACCESS_DENIED when such a
+// logged and the walk goes on. A package file that the plan's list does
+// not admit is never planned (the list logs it). Returns 0, or ERROR_ACCESS_DENIED when such a
 // file was found. `planned` counts the files this call added to `plan`.
 [[nodiscard]] DWORD PlanFolderTree(const tmk_String& source, const tmk_String& destination,
                                    PackagePlan& plan, unsigned long& planned);

@@ -3,7 +3,9 @@
 #include <string>
 
 #include "package/file_holders.h"
+#include "package/package_verification.h"
 #include "package/parallel_steps.h"
+#include "platform/hashing_copy.h"
 #include "platform/path_identity.h"
 #include "platform/run_log.h"
 
@@ -16,10 +18,6 @@ DWORD LookFor(const std::wstring& path, bool& there) {
   there = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
   DWORD error = there ? ERROR_SUCCESS : GetLastError();
   return IsMissingError(error) ? ERROR_SUCCESS : error;
-}
-
-DWORD CopyToNewFile(const std::wstring& source, const std::wstring& target) {
-  return CopyFileW(source.c_str(), target.c_str(), TRUE) ? ERROR_SUCCESS : GetLastError();
 }
 
 // Renames a file within its folder; never over another file.
@@ -55,6 +53,7 @@ struct FileOutcome {
   const wchar_t* operation = nullptr;
   const std::wstring* from = nullptr;
   const std::wstring* to = nullptr;  // null: an operation on one file
+  std::wstring detail;               // what the log adds after the paths
 
   DWORD Failed(DWORD code, const wchar_t* what, const std::wstring& path,
                const std::wstring* target = nullptr) {
@@ -68,10 +67,11 @@ struct FileOutcome {
 
 void LogOutcome(const FileOutcome& outcome) {
   if (outcome.to == nullptr) {
-    LogFailureOf(outcome.error, L"%s failed for \"%s\"", outcome.operation, outcome.from->c_str());
+    LogFailureOf(outcome.error, L"%s failed for \"%s\"%s", outcome.operation,
+                 outcome.from->c_str(), outcome.detail.c_str());
   } else {
-    LogFailureOf(outcome.error, L"%s failed for \"%s\" as \"%s\"", outcome.operation,
-                 outcome.from->c_str(), outcome.to->c_str());
+    LogFailureOf(outcome.error, L"%s failed for \"%s\" as \"%s\"%s", outcome.operation,
+                 outcome.from->c_str(), outcome.to->c_str(), outcome.detail.c_str());
   }
 }
 
@@ -91,16 +91,23 @@ DWORD RunFileSteps(const std::vector<PackageReplacement>& files, unsigned thread
 
 // Sets the installed file aside and copies the package file to its name:
 // the old version stays under the set-aside name until the run is done, so
-// the file can be put back as long as the run is not finished.
+// the file can be put back as long as the run is not finished. A listed
+// file's copy must have the listed digest, taken of the bytes written: a
+// package file changed since it was planned is caught as well.
 DWORD SwitchInFile(const PackageSource& source, const PackageReplacement& file,
                    FileOutcome& outcome) {
   DWORD error = RenameFile(file.installed, file.aside);
   if (error) return outcome.Failed(error, L"setting an installed file aside", file.installed,
                                    &file.aside);
-  error = CopyToNewFile(source.path, file.installed);
-  return error ? outcome.Failed(error, L"copying a package file in place", source.path,
-                                &file.installed)
-               : 0;
+  Sha256Digest copied{};
+  error = CopyNewFile(source.path, file.installed, source.verified ? &copied : nullptr);
+  if (error) return outcome.Failed(error, L"copying a package file in place", source.path,
+                                   &file.installed);
+  if (!source.verified || copied == source.digest) return 0;
+  outcome.detail = L" (listed digest " + DigestText(source.digest) + L", copied " +
+                   DigestText(copied) + L")";
+  return outcome.Failed(kPackageRefused, L"checking the digest of a copied package file",
+                        source.path, &file.installed);
 }
 
 DWORD RemoveIfThere(const std::wstring& path, const wchar_t* operation, FileOutcome& outcome) {

@@ -19,9 +19,6 @@ struct MessageCrypto {
   decltype(&CryptMsgGetParam) messageParameter = nullptr;
   decltype(&CryptMsgClose) closeMessage = nullptr;
   decltype(&CertFreeCertificateContext) freeCertificate = nullptr;
-  decltype(&CertGetCertificateChain) getChain = nullptr;
-  decltype(&CertVerifyCertificateChainPolicy) verifyChainPolicy = nullptr;
-  decltype(&CertFreeCertificateChain) freeChain = nullptr;
   DWORD error = ERROR_SUCCESS;  // of loading them
 };
 
@@ -34,10 +31,7 @@ MessageCrypto LoadMessageCrypto() {
       ResolveExport(crypt32, "CryptMsgUpdate", crypto.updateMessage) &&
       ResolveExport(crypt32, "CryptMsgGetParam", crypto.messageParameter) &&
       ResolveExport(crypt32, "CryptMsgClose", crypto.closeMessage) &&
-      ResolveExport(crypt32, "CertFreeCertificateContext", crypto.freeCertificate) &&
-      ResolveExport(crypt32, "CertGetCertificateChain", crypto.getChain) &&
-      ResolveExport(crypt32, "CertVerifyCertificateChainPolicy", crypto.verifyChainPolicy) &&
-      ResolveExport(crypt32, "CertFreeCertificateChain", crypto.freeChain);
+      ResolveExport(crypt32, "CertFreeCertificateContext", crypto.freeCertificate) ;
   DWORD error = GetLastError();
   if (!complete) crypto.error = error != ERROR_SUCCESS ? error : ERROR_PROC_NOT_FOUND;
   return crypto;
@@ -58,12 +52,6 @@ struct CertificateTraits {
   using Type = PCCERT_CONTEXT;
   static Type Invalid() { return nullptr; }
   static void Close(Type h) { Crypto().freeCertificate(h); }
-};
-
-struct ChainTraits {
-  using Type = PCCERT_CHAIN_CONTEXT;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type h) { Crypto().freeChain(h); }
 };
 
 const BYTE* Bytes(const std::string& text) { return reinterpret_cast<const BYTE*>(text.data()); }
@@ -111,25 +99,6 @@ DWORD CompareSignedDigest(const CMSG_SIGNER_INFO& signer, const std::string& con
   return static_cast<DWORD>(CRYPT_E_HASH_VALUE);  // signed attributes without the digest
 }
 
-// The signer certificate's chain, judged by the Authenticode chain policy
-// from what the machine has (no retrieval from the network).
-DWORD VerifyChain(PCCERT_CONTEXT certificate) {
-  const MessageCrypto& crypto = Crypto();
-  CERT_CHAIN_PARA parameters{};
-  parameters.cbSize = sizeof parameters;
-  vskr::UniqueHandle<ChainTraits> chain;
-  if (!crypto.getChain(nullptr, certificate, nullptr, certificate->hCertStore, &parameters,
-                       CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr, chain.Put()))
-    return GetLastError();
-  CERT_CHAIN_POLICY_PARA policy{};
-  policy.cbSize = sizeof policy;
-  CERT_CHAIN_POLICY_STATUS status{};
-  status.cbSize = sizeof status;
-  if (!crypto.verifyChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, chain.Get(), &policy, &status))
-    return GetLastError();
-  return status.dwError;
-}
-
 }  // namespace
 
 DWORD VerifyDetachedSignature(const std::string& content, const std::string& signature,
@@ -154,5 +123,5 @@ DWORD VerifyDetachedSignature(const std::string& content, const std::string& sig
   if (error != ERROR_SUCCESS) return error;
   error = CompareSignedDigest(*reinterpret_cast<const CMSG_SIGNER_INFO*>(info.data()), content);
   if (error != ERROR_SUCCESS) return error;
-  return VerifyChain(certificate.Get());
+  return static_cast<DWORD>(VerifySignerCertificate(certificate.Get(), certificate.Get()->hCertStore));
 }

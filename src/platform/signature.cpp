@@ -119,6 +119,31 @@ LONG VerifyFileSignature(const std::wstring& path, HANDLE file, DWORD& lastError
   return result;
 }
 
+LONG VerifySignerCertificate(PCCERT_CONTEXT certificate, HCERTSTORE extra) {
+  const SystemCrypto& crypto = Crypto();
+  if (crypto.error != ERROR_SUCCESS) return static_cast<LONG>(crypto.error);
+  WINTRUST_CERT_INFO certificateInfo{};
+  certificateInfo.cbStruct = sizeof certificateInfo;
+  certificateInfo.psCertContext = const_cast<CERT_CONTEXT*>(certificate);
+  certificateInfo.chStores = extra ? 1 : 0;
+  certificateInfo.pahStores = extra ? &extra : nullptr;
+  WINTRUST_DATA data{};
+  data.cbStruct = sizeof data;
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+  data.dwUnionChoice = WTD_CHOICE_CERT;
+  data.pCert = &certificateInfo;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  GUID action = WINTRUST_ACTION_GENERIC_CERT_VERIFY;
+  HWND noUser = reinterpret_cast<HWND>(INVALID_HANDLE_VALUE);
+  LONG result = crypto.verifyTrust(noUser, &action, &data);
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  // Frees what the verification kept; its result tells nothing more.
+  (void)crypto.verifyTrust(noUser, &action, &data);
+  return result;
+}
+
 DWORD ReadSignerSubject(const std::wstring& path, SignerSubject& subject) {
   const SystemCrypto& crypto = Crypto();
   if (crypto.error != ERROR_SUCCESS) return crypto.error;

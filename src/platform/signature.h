@@ -50,6 +50,16 @@ void DescribeSigner(const CERT_NAME_BLOB& name, SignerSubject& subject);
 // or can't be read as an image: the verification decides then.
 bool CarriesNoCertificateTable(const std::wstring& path, HANDLE file);
 
+// Verifies the certificate `certificate` as the signer of code, with
+// WinVerifyTrust (WINTRUST_ACTION_GENERIC_CERT_VERIFY): the chain to a root
+// the machine trusts, its validity and usage, judged as the system judges a
+// program file's signer, without any user interface and with nothing fetched
+// from the network. `extra` (may be null) is a store of certificates that
+// came with it (a signed message's). Returns the system's result: 0 for a
+// valid one, e.g. CERT_E_UNTRUSTEDROOT, CERT_E_EXPIRED, or the error of
+// loading the system's DLLs.
+[[nodiscard]] LONG VerifySignerCertificate(PCCERT_CONTEXT certificate, HCERTSTORE extra);
+
 // Reads the subject of the certificate that signed the file at `path` (its
 // first signer), whether or not the signature verifies. Returns 0, or the
 // system's error (CRYPT_E_NO_MATCH for a file without a signature); `subject`

@@ -12,6 +12,9 @@
 //   end-updater PATTERN  waits for a running vskr_updater.exe, then until a
 //                      file matches PATTERN, and ends the updater at once
 //                      (an updater ended by a restart in the middle of its work)
+//   swap-when PATTERN FILE  waits for a running vskr_updater.exe, then until a
+//                      file matches PATTERN, and rewrites FILE at once (a
+//                      package file replaced while the updater copies)
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -37,18 +40,36 @@ DWORD WaitForProcess(const wchar_t* name) {
   return 0;
 }
 
-int EndUpdaterWhen(const std::wstring& pattern) {
-  HANDLE updater = OpenProcess(PROCESS_TERMINATE, FALSE, WaitForProcess(L"vskr_updater.exe"));
-  if (!updater) return 1;
+// True once a file matches `pattern` (gives up after a million looks).
+bool WaitForMatch(const std::wstring& pattern) {
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
   WIN32_FIND_DATAW found;
   HANDLE search = INVALID_HANDLE_VALUE;
   for (int attempt = 0; search == INVALID_HANDLE_VALUE && attempt < 1000000; ++attempt)
     search = FindFirstFileW(pattern.c_str(), &found);
-  bool ended = search != INVALID_HANDLE_VALUE && TerminateProcess(updater, 1);
   if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  return search != INVALID_HANDLE_VALUE;
+}
+
+int EndUpdaterWhen(const std::wstring& pattern) {
+  HANDLE updater = OpenProcess(PROCESS_TERMINATE, FALSE, WaitForProcess(L"vskr_updater.exe"));
+  if (!updater) return 1;
+  bool ended = WaitForMatch(pattern) && TerminateProcess(updater, 1);
   CloseHandle(updater);
   return ended ? 0 : 1;
+}
+
+int SwapWhen(const std::wstring& pattern, const std::wstring& file) {
+  if (!WaitForProcess(L"vskr_updater.exe") || !WaitForMatch(pattern)) return 1;
+  for (int attempt = 0; attempt < 10000; ++attempt, Sleep(1)) {
+    HANDLE swapped = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (swapped == INVALID_HANDLE_VALUE) continue;
+    DWORD written = 0;
+    WriteFile(swapped, "swapped", 7, &written, nullptr);
+    CloseHandle(swapped);
+    return 0;
+  }
+  return 1;
 }
 
 }  // namespace
@@ -62,6 +83,8 @@ int wmain(int argc, wchar_t** argv) {
   if (argc >= 2 && std::wstring(argv[argc - 1]) == L"sleep") Sleep(60000);
   if (argc >= 3 && std::wstring(argv[argc - 2]) == L"end-updater")
     return EndUpdaterWhen(argv[argc - 1]);
+  if (argc >= 4 && std::wstring(argv[argc - 3]) == L"swap-when")
+    return SwapWhen(argv[argc - 2], argv[argc - 1]);
   if (std::wstring(GetCommandLineW()).find(L" -tf ") != std::wstring::npos) {
     std::string listing = ReadFileText(Variable(L"VSKR_TAR_LISTING"));
     DWORD written = 0;
