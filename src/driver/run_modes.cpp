@@ -38,8 +38,9 @@ tmk_String FolderOf(const tmk_String& path) {
   return Left(path, last ? static_cast<int>(last - path.Text()) : -1);
 }
 
-DWORD RunPackageMode(const std::wstring& runId, uint64_t lastSequence, const tmk_String& commandLine,
-                     const tmk_String& updaterFolder) {
+DWORD RunPackageMode(const std::wstring& runId, uint64_t lastSequence,
+                     const tmk_String& commandLine, const tmk_String& updaterFolder,
+                     OwnSignatureCheck& ownSignature) {
   UpdateContext context;
   context.ReadProductSettings();
   // No message in this mode: the run log and the exit code tell it.
@@ -48,7 +49,7 @@ DWORD RunPackageMode(const std::wstring& runId, uint64_t lastSequence, const tmk
   if (begun != ERROR_SUCCESS) return begun;
   // Like the mode's switch: anywhere on the command line, in capitals.
   const bool allowDowngrade = std::wcsstr(commandLine.Text(), kAllowDowngradeSwitch) != nullptr;
-  DWORD outcome = InstallPackage(context, updaterFolder, journal, allowDowngrade);
+  DWORD outcome = InstallPackage(context, updaterFolder, journal, allowDowngrade, ownSignature);
   // A transaction that could not be brought back to one version stays
   // unfinished: the next run takes it up from the journal.
   PackageStage stage = journal.PackageStageOf();
@@ -203,7 +204,7 @@ DWORD RecoverUnfinishedRuns(const std::wstring& runId, uint64_t& lastSequence) {
 
 // One run once it holds the machine's lock.
 DWORD RunLocked(const tmk_String& commandLine, const tmk_String& updaterFolder,
-                InstallerCheck* installerCheck) {
+                InstallerCheck* installerCheck, OwnSignatureCheck* ownSignature) {
   const bool packageMode = installerCheck == nullptr;
   const std::wstring runId = RunJournal::NewRunId();
   uint64_t lastSequence = 0;
@@ -212,7 +213,8 @@ DWORD RunLocked(const tmk_String& commandLine, const tmk_String& updaterFolder,
     if (!packageMode) ReportConfigurationNotSaved(recovered);
     return recovered;
   }
-  return packageMode ? RunPackageMode(runId, lastSequence, commandLine, updaterFolder)
+  return packageMode ? RunPackageMode(runId, lastSequence, commandLine, updaterFolder,
+                                      *ownSignature)
                      : RunUpdateMode(runId, lastSequence, commandLine, updaterFolder,
                                      *installerCheck);
 }
@@ -239,11 +241,14 @@ DWORD RunUpdater(const wchar_t* commandLineText) {
   const bool packageMode = IsPackageMode(commandLine);
   tmk_String ownPath(vskr::OwnModulePath().c_str());
   const tmk_String updaterFolder = FolderOf(ownPath);
-  // Update mode's search for the installer and the signature checks, which
-  // change nothing, start first and run while the run takes its lock and
-  // looks at earlier runs.
+  // Update mode's search for the installer and the signature checks, and
+  // package mode's check of the updater's own signature, which change
+  // nothing, start first and run while the run takes its lock and looks at
+  // earlier runs.
   std::unique_ptr<InstallerCheck> installerCheck;
+  std::unique_ptr<OwnSignatureCheck> ownSignature;
   if (!packageMode) installerCheck = std::make_unique<InstallerCheck>(updaterFolder);
+  if (packageMode) ownSignature = std::make_unique<OwnSignatureCheck>();
   RunLog log(DefaultLogFolder());
   ScopedRunLog installedLog(log);
   ULONGLONG start = GetTickCount64();
@@ -251,7 +256,7 @@ DWORD RunUpdater(const wchar_t* commandLineText) {
   DWORD exitCode = ERROR_SUCCESS;
   RunLock oneRunAtATime;
   if (oneRunAtATime.Held()) {
-    exitCode = RunLocked(commandLine, updaterFolder, installerCheck.get());
+    exitCode = RunLocked(commandLine, updaterFolder, installerCheck.get(), ownSignature.get());
   } else if (oneRunAtATime.Refusal() == ERROR_INSTALL_ALREADY_RUNNING) {
     exitCode = ERROR_INSTALL_ALREADY_RUNNING;
     LogLine(L"another run of the updater is active on this machine: this run changes nothing");

@@ -83,14 +83,14 @@ DWORD Transact(const PackagePlan& plan, RunJournal& journal, double start) {
 }  // namespace
 
 DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFolder,
-                     RunJournal& journal, bool allowDowngrade) {
+                     RunJournal& journal, bool allowDowngrade, OwnSignatureCheck& own) {
   double start = Seconds();
   tmk_String packageRoot;
   packageRoot.Format(L"%s\\%s", updaterFolder.Text(), kPackageFolder);
   DWORD error = FindPackageFolder(packageRoot);
   if (error != ERROR_SUCCESS) return error;
   PackageCheck check;
-  error = CheckPackage(packageRoot, allowDowngrade, check);
+  error = ReadPackageList(packageRoot, check);
   if (error != ERROR_SUCCESS) return error;
   std::vector<PackageRow> rows;
   error = ResolvePackageRows(context.ExecutablePath, packageRoot, rows);
@@ -105,6 +105,10 @@ DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFold
     LogLine(L"package: an installed file can't be replaced, so the run changes nothing");
     return error;
   }
+  // Judged once the plan is made, which changes nothing: the updater's own
+  // signature is examined on its thread meanwhile.
+  error = JudgePackage(check, allowDowngrade, own);
+  if (error != ERROR_SUCCESS) return error;
   if (listed.FindUnmetFiles() != ERROR_SUCCESS) {
     LogLine(L"package refused, nothing is changed: a listed file is not in the package");
     return kPackageRefused;

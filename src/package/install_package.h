@@ -7,13 +7,14 @@
 #include <windows.h>
 
 #include "journal/run_journal.h"
+#include "package/own_signature_check.h"
 #include "settings/update_context.h"
 #include "text/tmk_string.h"
 
 // Refreshes the installation from "<updaterFolder>\vskr_update": checks the
 // package first (its list, the list's signature and its version:
-// package/package_verification.h; a lower version only with
-// `allowDowngrade`), then plans every
+// package/package_verification.h, by the updater's signature as `own`
+// finds it; a lower version only with `allowDowngrade`), then plans every
 // row first (context.ExecutablePath and the product key's folders), then
 // sets each installed file aside and copies its package file in place (the
 // switch) and removes the old ones (package/package_transaction.h); the
@@ -50,7 +51,8 @@
 // The run log tells each row, what stopped the run (file or row, and the
 // error), what was undone, and the time each step took.
 [[nodiscard]] DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFolder,
-                                   RunJournal& journal, bool allowDowngrade);
+                                   RunJournal& journal, bool allowDowngrade,
+                                   OwnSignatureCheck& own);
 
 // Brings the installation back to one version after an earlier package run
 // that did not end, from its journal's plan and stage alone: a run ended

@@ -22,8 +22,8 @@ bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
 bool IsDeviceName(std::wstring base) {
   while (!base.empty() && base.back() == L' ') base.pop_back();
   for (wchar_t& c : base) c = static_cast<wchar_t>(std::towupper(c));
-  static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$",
-                                            L"CONOUT$", L"CLOCK$"};
+  static const wchar_t* const kDevices[] = {L"CON",    L"PRN",     L"AUX",   L"NUL",
+                                            L"CONIN$", L"CONOUT$", L"CLOCK$"};
   for (const wchar_t* device : kDevices)
     if (base == device) return true;
   return base.size() == 4 && (StartsWith(base, L"COM") || StartsWith(base, L"LPT")) &&
@@ -130,11 +130,14 @@ DWORD PackageList::Parse(const std::string& bytes, std::wstring& problem) {
     if (line.empty()) {
       continue;
     } else if (StartsWith(line, kFormatHeader)) {
-      if (hasFormat) why = L"the format header is there twice";
-      else if (line != std::wstring(kFormatHeader) + L" 1") why = L"a format other than 1";
+      if (hasFormat)
+        why = L"the format header is there twice";
+      else if (line != std::wstring(kFormatHeader) + L" 1")
+        why = L"a format other than 1";
       hasFormat = true;
     } else if (StartsWith(line, kVersionHeader)) {
-      if (hasVersion_) why = L"the version header is there twice";
+      if (hasVersion_)
+        why = L"the version header is there twice";
       else if (line.compare(std::wcslen(kVersionHeader), 1, L" ") != 0 ||
                !ParsePackageVersion(line.substr(std::wcslen(kVersionHeader) + 1), version_))
         why = L"a version that is not four numbers a.b.c.d";

@@ -14,26 +14,14 @@ namespace {
 // A list or signature larger than this is no package's.
 constexpr DWORD kLargestList = 64 * 1024 * 1024;
 
-enum class Signing { Valid, Absent, Broken };
-
-bool MeansNoSignature(DWORD code) {
-  return code == static_cast<DWORD>(TRUST_E_NOSIGNATURE) ||
-         code == static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN) ||
-         code == static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN);
-}
-
 // The updater's own signature and signer, logged.
-Signing OwnSigning(SignerSubject& signer) {
-  const std::wstring own = vskr::OwnModulePath();
-  if (CarriesNoCertificateTable(own, nullptr)) return Signing::Absent;
-  DWORD lastError = 0;
-  DWORD result = static_cast<DWORD>(VerifyFileSignature(own, nullptr, lastError));
-  if (MeansNoSignature(result) && MeansNoSignature(lastError)) return Signing::Absent;
-  DWORD read = result == ERROR_SUCCESS ? ReadSignerSubject(own, signer) : ERROR_SUCCESS;
+void LogOwnSignature(const OwnSignature& own) {
+  if (own.signing == OwnSigning::Absent) return;
   LogLine(L"package: the updater's own signature: verification result 0x%08lX, signer \"%s\"",
-          result, signer.text.c_str());
-  if (read != ERROR_SUCCESS) LogFailure(L"reading the updater's signer certificate", own.c_str(), read);
-  return result == ERROR_SUCCESS && read == ERROR_SUCCESS ? Signing::Valid : Signing::Broken;
+          static_cast<DWORD>(own.result), own.signer.text.c_str());
+  if (own.signerError != ERROR_SUCCESS)
+    LogFailure(L"reading the updater's signer certificate", vskr::OwnModulePath().c_str(),
+               own.signerError);
 }
 
 // Reads a whole file of at most kLargestList bytes; `there` is false (and 0
@@ -52,7 +40,8 @@ DWORD ReadWholeFile(const std::wstring& path, bool& there, std::string& bytes) {
   if (size.QuadPart > kLargestList) return ERROR_FILE_TOO_LARGE;
   bytes.assign(static_cast<size_t>(size.QuadPart), '\0');
   DWORD read = 0;
-  if (!bytes.empty() && !ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr))
+  if (!bytes.empty() &&
+      !ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr))
     return GetLastError();
   bytes.resize(read);
   return ERROR_SUCCESS;
@@ -106,45 +95,50 @@ DWORD CompareVersions(const PackageList& list, bool allowDowngrade) {
             version.c_str(), PackageVersionText(installed).c_str());
     return ERROR_SUCCESS;
   }
-  LogLine(L"package refused, nothing is changed: its version %s is lower than the recorded %s "
-          L"(ALLOW_DOWNGRADE applies it)",
-          version.c_str(), PackageVersionText(installed).c_str());
+  LogLine(
+      L"package refused, nothing is changed: its version %s is lower than the recorded %s "
+      L"(ALLOW_DOWNGRADE applies it)",
+      version.c_str(), PackageVersionText(installed).c_str());
   return ERROR_PRODUCT_VERSION;
 }
 
 }  // namespace
 
-DWORD CheckPackage(const tmk_String& packageRoot, bool allowDowngrade, PackageCheck& check) {
-  const std::wstring listPath = std::wstring(packageRoot.Text()) + L"\\" + kPackageListName;
+DWORD ReadPackageList(const tmk_String& packageRoot, PackageCheck& check) {
+  check.listPath = std::wstring(packageRoot.Text()) + L"\\" + kPackageListName;
   bool there = false;
-  std::string bytes;
-  DWORD error = ReadWholeFile(listPath, there, bytes);
+  DWORD error = ReadWholeFile(check.listPath, there, check.bytes);
   if (error != ERROR_SUCCESS) {
-    LogFailure(L"reading the package list", listPath.c_str(), error);
+    LogFailure(L"reading the package list", check.listPath.c_str(), error);
     return error;
   }
-  if (there) {
-    std::wstring problem;
-    if (check.list.Parse(bytes, problem) != ERROR_SUCCESS) {
-      LogLine(L"package refused, nothing is changed: the package list \"%s\" is invalid: %s",
-              listPath.c_str(), problem.c_str());
-      return ERROR_INVALID_DATA;
-    }
-    check.listed = true;
-    LogLine(L"package list \"%s\": %zu files", listPath.c_str(), check.list.Count());
+  if (!there) return ERROR_SUCCESS;
+  std::wstring problem;
+  if (check.list.Parse(check.bytes, problem) != ERROR_SUCCESS) {
+    LogLine(L"package refused, nothing is changed: the package list \"%s\" is invalid: %s",
+            check.listPath.c_str(), problem.c_str());
+    return ERROR_INVALID_DATA;
   }
-  SignerSubject updater;
-  Signing signing = OwnSigning(updater);
-  if (signing == Signing::Broken)
+  check.listed = true;
+  LogLine(L"package list \"%s\": %zu files", check.listPath.c_str(), check.list.Count());
+  return ERROR_SUCCESS;
+}
+
+DWORD JudgePackage(const PackageCheck& check, bool allowDowngrade, OwnSignatureCheck& own) {
+  const OwnSignature& updater = own.Outcome();
+  LogOwnSignature(updater);
+  if (updater.signing == OwnSigning::Broken)
     return Refuse(L"the updater's own signature does not verify", vskr::OwnModulePath());
-  if (signing == Signing::Valid) {
-    if (!there) return Refuse(L"the updater is signed, the package has no list", listPath);
-    error = JudgeListSignature(listPath, bytes, updater);
+  if (updater.signing == OwnSigning::Valid) {
+    if (!check.listed)
+      return Refuse(L"the updater is signed, the package has no list", check.listPath);
+    DWORD error = JudgeListSignature(check.listPath, check.bytes, updater.signer);
     if (error != ERROR_SUCCESS) return error;
   } else {
-    LogLine(there ? L"package: the list's signature is not judged against a publisher: the "
-                    L"updater is not signed"
-                  : L"package: not verified: the updater is not signed and the package has no list");
+    LogLine(check.listed
+                ? L"package: the list's signature is not judged against a publisher: the "
+                  L"updater is not signed"
+                : L"package: not verified: the updater is not signed and the package has no list");
   }
-  return there ? CompareVersions(check.list, allowDowngrade) : ERROR_SUCCESS;
+  return check.listed ? CompareVersions(check.list, allowDowngrade) : ERROR_SUCCESS;
 }

@@ -42,10 +42,12 @@ DWORD RecordPackageVersion(const PackageVersion& version) {
   vskr::UniqueHkey key;
   LONG status = OpenMachineKey(kProductKey, KEY_SET_VALUE, key);
   if (status == ERROR_SUCCESS) status = SetRegistryText(key.Get(), kVersionValue, versionText);
-  if (status == ERROR_SUCCESS) status = SetRegistryText(key.Get(), kAppliedValue, tmk_String(applied));
+  if (status == ERROR_SUCCESS)
+    status = SetRegistryText(key.Get(), kAppliedValue, tmk_String(applied));
   if (status != ERROR_SUCCESS) {
-    LogFailureOf(static_cast<DWORD>(status), L"recording the package version %s (%s) in the product key",
-                 versionText.Text(), applied);
+    LogFailureOf(static_cast<DWORD>(status),
+                 L"recording the package version %s (%s) in the product key", versionText.Text(),
+                 applied);
     return static_cast<DWORD>(status);
   }
   LogLine(L"package version recorded: %s=\"%s\", %s=\"%s\"", kVersionValue, versionText.Text(),

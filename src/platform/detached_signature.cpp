@@ -31,7 +31,7 @@ MessageCrypto LoadMessageCrypto() {
       ResolveExport(crypt32, "CryptMsgUpdate", crypto.updateMessage) &&
       ResolveExport(crypt32, "CryptMsgGetParam", crypto.messageParameter) &&
       ResolveExport(crypt32, "CryptMsgClose", crypto.closeMessage) &&
-      ResolveExport(crypt32, "CertFreeCertificateContext", crypto.freeCertificate) ;
+      ResolveExport(crypt32, "CertFreeCertificateContext", crypto.freeCertificate);
   DWORD error = GetLastError();
   if (!complete) crypto.error = error != ERROR_SUCCESS ? error : ERROR_PROC_NOT_FOUND;
   return crypto;
@@ -111,9 +111,9 @@ DWORD VerifyDetachedSignature(const std::string& content, const std::string& sig
   const BYTE* contentBytes = Bytes(content);
   DWORD contentSize = static_cast<DWORD>(content.size());
   vskr::UniqueHandle<CertificateTraits> certificate;
-  BOOL verified = crypto.verifyDetached(&parameters, 0, Bytes(signature),
-                                        static_cast<DWORD>(signature.size()), 1, &contentBytes,
-                                        &contentSize, certificate.Put());
+  BOOL verified =
+      crypto.verifyDetached(&parameters, 0, Bytes(signature), static_cast<DWORD>(signature.size()),
+                            1, &contentBytes, &contentSize, certificate.Put());
   DWORD error = verified ? ERROR_SUCCESS : GetLastError();
   if (certificate) DescribeSigner(certificate.Get()->pCertInfo->Subject, signer);
   if (error != ERROR_SUCCESS) return error;
@@ -123,5 +123,6 @@ DWORD VerifyDetachedSignature(const std::string& content, const std::string& sig
   if (error != ERROR_SUCCESS) return error;
   error = CompareSignedDigest(*reinterpret_cast<const CMSG_SIGNER_INFO*>(info.data()), content);
   if (error != ERROR_SUCCESS) return error;
-  return static_cast<DWORD>(VerifySignerCertificate(certificate.Get(), certificate.Get()->hCertStore));
+  return static_cast<DWORD>(
+      VerifySignerCertificate(certificate.Get(), certificate.Get()->hCertStore));
 }

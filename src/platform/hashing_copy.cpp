@@ -36,8 +36,7 @@ DWORD CopyContent(HANDLE from, HANDLE to, unsigned long long size, Sha256* hash)
 
 }  // namespace
 
-DWORD CopyNewFile(const std::wstring& source, const std::wstring& target,
-                    Sha256Digest* digest) {
+DWORD CopyNewFile(const std::wstring& source, const std::wstring& target, Sha256Digest* digest) {
   vskr::UniqueFileHandle from(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!from) return GetLastError();
@@ -51,7 +50,8 @@ DWORD CopyNewFile(const std::wstring& source, const std::wstring& target,
   DWORD error = digest ? hash.Begin() : ERROR_SUCCESS;
   const unsigned long long size =
       (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  if (error == ERROR_SUCCESS) error = CopyContent(from.Get(), to.Get(), size, digest ? &hash : nullptr);
+  if (error == ERROR_SUCCESS)
+    error = CopyContent(from.Get(), to.Get(), size, digest ? &hash : nullptr);
   if (error == ERROR_SUCCESS && !SetFileTime(to.Get(), nullptr, nullptr, &info.ftLastWriteTime))
     error = GetLastError();
   if (error == ERROR_SUCCESS && digest) error = hash.Finish(*digest);

@@ -67,7 +67,8 @@ DWORD Sha256::Begin() {
   if (hash_) system.destroyHash(hash_);
   hash_ = nullptr;
   BCRYPT_HASH_HANDLE hash = nullptr;
-  DWORD error = ErrorOf(system, system.createHash(system.algorithm, &hash, nullptr, 0, nullptr, 0, 0));
+  DWORD error =
+      ErrorOf(system, system.createHash(system.algorithm, &hash, nullptr, 0, nullptr, 0, 0));
   if (error == ERROR_SUCCESS) hash_ = hash;
   return error;
 }
@@ -89,8 +90,8 @@ DWORD Sha256::Add(const void* data, size_t size) {
 DWORD Sha256::Finish(Sha256Digest& digest) {
   if (!hash_) return ERROR_INVALID_HANDLE;
   const SystemHash& system = Hashing();
-  DWORD error = ErrorOf(system, system.finishHash(hash_, digest.data(),
-                                                  static_cast<ULONG>(digest.size()), 0));
+  DWORD error = ErrorOf(
+      system, system.finishHash(hash_, digest.data(), static_cast<ULONG>(digest.size()), 0));
   system.destroyHash(hash_);
   hash_ = nullptr;
   return error;

@@ -35,16 +35,14 @@ const std::wstring kListing =
     L"-md sha256 -outform DER -signer ../certs/$1.pem -inkey ../certs/$1.key -in $L -out $L.p7; "
     L"}; ";
 
-bool Shell(const std::wstring& script) { return RunUnixTool(L"cd \\\"$1\\\"; " + script, {kUpdate}); }
-
 // Each entry below `folder` (links not entered) with its attributes and,
 // for a file, its last write time and bytes.
 std::string Describe(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return "folder";
-  uint64_t written = (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
-                     data.ftLastWriteTime.dwLowDateTime;
+  uint64_t written =
+      (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
   return std::to_string(data.dwFileAttributes) + " " + std::to_string(written) + " " +
          ReadBytes(path);
 }
@@ -74,8 +72,8 @@ class PackageVerify : public testing::Test {
     ResetFolder(kWork + L"\\certs");
     InstallUpdater(kWork + L"\\certs");
     RunUnixTool(
-        L"set -e; cd \\\"$1\\\"; cert() { openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj $2"
-        L" -keyout $1.key -out $1.pem 2>/dev/null; }; cert a /CN=Quendris/O=Test; cert b "
+        L"set -e; cd \\\"$1\\\"; cert() { openssl req -x509 -newkey rsa:2048 -nodes -days 2 "
+        L"-subj $2 -keyout $1.key -out $1.pem 2>/dev/null; }; cert a /CN=Quendris/O=Test; cert b "
         L"/CN=Other/O=Test; osslsigncode sign -certs a.pem -key a.key -in vskr_updater.exe -out "
         L"vskr_updater_a.exe >/dev/null",
         {kWork + L"\\certs"});
@@ -83,10 +81,10 @@ class PackageVerify : public testing::Test {
   static void TearDownTestSuite() { DeleteTreeNoFollow(kWork); }
   void SetUp() override {
     DeleteMachineKey(kProductKeyPath);
-    for (const auto& [name, folder] : {std::make_pair(L"ROOTPATH", L"\\Root"),
-                                       {L"EXECUTABLEPATH", L"\\Root\\Sys2021"},
-                                       {L"DATA_PATH", L"\\Data"}, {L"WORK_PATH", L"\\Work"}})
-      SetProductText(name, kInstall + folder);
+    SetProductText(L"ROOTPATH", kInstall + L"\\Root");
+    SetProductText(L"EXECUTABLEPATH", kInstall + L"\\Root\\Sys2021");
+    SetProductText(L"DATA_PATH", kInstall + L"\\Data");
+    SetProductText(L"WORK_PATH", kInstall + L"\\Work");
     for (const std::wstring& folder : {kInstall, kUpdate}) ResetFolder(folder);
     for (const auto& [installed, source] : kFiles) {
       WriteText(kInstall + L"\\" + installed, L"old");
@@ -110,16 +108,16 @@ TEST_F(PackageVerify, EveryCopiedFileIsTheListedOneOrNothingChanges) {
     const wchar_t* arguments;  // after INSTALL_FROM_ZIP
     DWORD exit;                // 0, 3010: every file replaced; else nothing changed
     std::wstring logged;
-    const wchar_t* version;    // PackageVersion after the run (null: none)
+    const wchar_t* version;  // PackageVersion after the run (null: none)
   } rows[] = {
       {"a valid list", updaterA, L"list; sign a", nullptr, L"", 0,
        L"package: the list is signed by the updater's publisher", L"4.2.0.1234"},
-      {"the list changed after signing", updaterA, L"list; sign a; echo '# x' >> $L", nullptr,
-       L"", 577, L"the list's signature: verification result 0x80091007", nullptr},
+      {"the list changed after signing", updaterA, L"list; sign a; echo '# x' >> $L", nullptr, L"",
+       577, L"the list's signature: verification result 0x80091007", nullptr},
       {"the list signed by another publisher", updaterA, L"list; sign b", L"4.0.0.0", L"", 577,
        L"signer \"CN=Other, O=Test\"", L"4.0.0.0"},
-      {"no list", updaterA, L":", nullptr, L"", 577, L"the updater is signed, the package has no list",
-       nullptr},
+      {"no list", updaterA, L":", nullptr, L"", 577,
+       L"the updater is signed, the package has no list", nullptr},
       {"a list without its signature", updaterA, L"list", nullptr, L"", 577,
        L"the updater is signed, the package list is not", nullptr},
       {"an invalid list", updaterA, L"list; echo $(printf %064d 0)'  Veskaro/../x' >> $L; sign a",
@@ -151,7 +149,7 @@ TEST_F(PackageVerify, EveryCopiedFileIsTheListedOneOrNothingChanges) {
     SCOPED_TRACE(row.name);
     TearDown();
     SetUp();
-    ASSERT_TRUE(Shell(kListing + row.script));
+    ASSERT_TRUE(RunUnixTool(L"cd \\\"$1\\\"; " + kListing + row.script, {kUpdate}));
     if (row.recorded) SetProductText(L"PackageVersion", row.recorded);
     ASSERT_TRUE(CopyFileW(row.updater.c_str(), (kUpdate + L"\\vskr_updater.exe").c_str(), FALSE));
     vskr::ChildProcess swap;
@@ -172,7 +170,8 @@ TEST_F(PackageVerify, EveryCopiedFileIsTheListedOneOrNothingChanges) {
       after[kInstall + L"\\" + installed] = Describe(kPackage + source);
     const std::wstring log = CommonAppData() + L"\\Quendris\\QIRO\\Logs\\vskr_updater.log";
     DeleteFileW(log.c_str());
-    RunResult run = RunUpdater(kUpdate + L"\\vskr_updater.exe", L"INSTALL_FROM_ZIP" + std::wstring(row.arguments));
+    RunResult run = RunUpdater(kUpdate + L"\\vskr_updater.exe",
+                               L"INSTALL_FROM_ZIP" + std::wstring(row.arguments));
     if (swap.Process) TerminateProcess(swap.Process.Get(), 0);
     EXPECT_EQ(row.exit, run.exitCode);
     EXPECT_TRUE(run.dialogs.empty());
@@ -181,7 +180,8 @@ TEST_F(PackageVerify, EveryCopiedFileIsTheListedOneOrNothingChanges) {
     EXPECT_NE(std::wstring::npos, ReadText(log).find(row.logged)) << Narrow(ReadText(log));
     RegistryValue version = ReadMachineValue(kProductKeyPath, L"PackageVersion");
     EXPECT_EQ(row.version ? row.version : L"", version.Text());
-    EXPECT_EQ(row.exit == 0 && row.version, ReadMachineValue(kProductKeyPath, L"PackageApplied").exists);
+    EXPECT_EQ(row.exit == 0 && row.version,
+              ReadMachineValue(kProductKeyPath, L"PackageApplied").exists);
   }
 }
 

@@ -62,7 +62,8 @@ int EndUpdaterWhen(const std::wstring& pattern) {
 int SwapWhen(const std::wstring& pattern, const std::wstring& file) {
   if (!WaitForProcess(L"vskr_updater.exe") || !WaitForMatch(pattern)) return 1;
   for (int attempt = 0; attempt < 10000; ++attempt, Sleep(1)) {
-    HANDLE swapped = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE swapped =
+        CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (swapped == INVALID_HANDLE_VALUE) continue;
     DWORD written = 0;
     WriteFile(swapped, "swapped", 7, &written, nullptr);
