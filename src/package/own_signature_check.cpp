@@ -6,13 +6,6 @@
 
 namespace {
 
-// The codes by which the verification says a file carries no signature.
-bool MeansNoSignature(DWORD code) {
-  return code == static_cast<DWORD>(TRUST_E_NOSIGNATURE) ||
-         code == static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN) ||
-         code == static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN);
-}
-
 OwnSignature Examine() {
   OwnSignature own;
   const std::wstring path = vskr::OwnModulePath();

@@ -90,6 +90,12 @@ std::wstring NameText(const CERT_NAME_BLOB& name) {
 
 }  // namespace
 
+bool MeansNoSignature(DWORD code) {
+  return code == static_cast<DWORD>(TRUST_E_NOSIGNATURE) ||
+         code == static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN) ||
+         code == static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN);
+}
+
 LONG VerifyFileSignature(const std::wstring& path, HANDLE file, DWORD& lastError) {
   const SystemCrypto& crypto = Crypto();
   if (crypto.error != ERROR_SUCCESS) {

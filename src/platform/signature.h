@@ -42,6 +42,11 @@ void DescribeSigner(const CERT_NAME_BLOB& name, SignerSubject& subject);
 // TRUST_E_PROVIDER_UNKNOWN) from one that is there but can't be read.
 [[nodiscard]] LONG VerifyFileSignature(const std::wstring& path, HANDLE file, DWORD& lastError);
 
+// True for the codes by which the verification says a file carries no
+// signature (TRUST_E_NOSIGNATURE, TRUST_E_SUBJECT_FORM_UNKNOWN,
+// TRUST_E_PROVIDER_UNKNOWN).
+bool MeansNoSignature(DWORD code);
+
 // True when the file at `path` (or the open `file`, read from its start) is
 // a program image whose certificate table is empty: it carries no
 // Authenticode signature, and VerifyFileSignature would only answer
