@@ -2,8 +2,11 @@
 
 #include <bcrypt.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 
+#include "platform/sha256_instructions.h"
 #include "platform/system_library.h"
 
 namespace {
@@ -55,13 +58,92 @@ const SystemHash& Hashing() {
   return system;
 }
 
+const uint32_t kInitialState[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                   0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+
+// The system's digest of `size` bytes, in one piece.
+DWORD SystemDigest(const void* data, ULONG size, Sha256Digest& digest) {
+  const SystemHash& system = Hashing();
+  if (system.error != ERROR_SUCCESS) return system.error;
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  DWORD error =
+      ErrorOf(system, system.createHash(system.algorithm, &hash, nullptr, 0, nullptr, 0, 0));
+  if (error != ERROR_SUCCESS) return error;
+  error = ErrorOf(system, system.hashData(hash, static_cast<UCHAR*>(const_cast<void*>(data)),
+                                          size, 0));
+  if (error == ERROR_SUCCESS)
+    error = ErrorOf(system, system.finishHash(hash, digest.data(),
+                                              static_cast<ULONG>(digest.size()), 0));
+  system.destroyHash(hash);
+  return error;
+}
+
 }  // namespace
+
+void Sha256::OwnBegin(Own& own) {
+  std::memcpy(own.state, kInitialState, sizeof kInitialState);
+  own.pendingSize = 0;
+  own.total = 0;
+}
+
+void Sha256::OwnAdd(Own& own, const unsigned char* data, size_t size) {
+  own.total += size;
+  if (own.pendingSize > 0) {
+    size_t part = std::min(size, sizeof own.pending - own.pendingSize);
+    std::memcpy(own.pending + own.pendingSize, data, part);
+    own.pendingSize += part;
+    data += part;
+    size -= part;
+    if (own.pendingSize < sizeof own.pending) return;
+    Sha256Blocks(own.state, own.pending, 1);
+    own.pendingSize = 0;
+  }
+  if (size >= 64) Sha256Blocks(own.state, data, size / 64);
+  std::memcpy(own.pending, data + size / 64 * 64, size % 64);
+  own.pendingSize = size % 64;
+}
+
+void Sha256::OwnFinish(Own& own, Sha256Digest& digest) {
+  // The padding: one 0x80 byte, zeros up to 56 bytes of a block, the
+  // message's length in bits, big-endian.
+  const uint64_t bits = own.total * 8;
+  unsigned char tail[128] = {0x80};
+  size_t length = own.pendingSize < 56 ? 64 - own.pendingSize : 128 - own.pendingSize;
+  for (int i = 0; i < 8; ++i) tail[length - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
+  OwnAdd(own, tail, length);
+  for (size_t i = 0; i < 8; ++i)
+    for (size_t k = 0; k < 4; ++k)
+      digest[4 * i + k] = static_cast<BYTE>(own.state[i] >> (24 - 8 * k));
+}
+
+bool Sha256::UseOwnInstructions() {
+  static const bool use = [] {
+    if (!ProcessorHasShaInstructions()) return false;
+    unsigned char message[200];
+    for (size_t i = 0; i < sizeof message; ++i) message[i] = static_cast<unsigned char>(i * 7 + 3);
+    Sha256Digest system{}, computed{};
+    if (SystemDigest(message, sizeof message, system) != ERROR_SUCCESS) return false;
+    Own own;
+    OwnBegin(own);
+    OwnAdd(own, message, 3);  // in pieces, across the blocks' bounds
+    OwnAdd(own, message + 3, 100);
+    OwnAdd(own, message + 103, sizeof message - 103);
+    OwnFinish(own, computed);
+    return computed == system;
+  }();
+  return use;
+}
 
 Sha256::~Sha256() {
   if (hash_) Hashing().destroyHash(hash_);
 }
 
 DWORD Sha256::Begin() {
+  useOwn_ = UseOwnInstructions();
+  if (useOwn_) {
+    OwnBegin(own_);
+    return ERROR_SUCCESS;
+  }
   const SystemHash& system = Hashing();
   if (system.error != ERROR_SUCCESS) return system.error;
   if (hash_) system.destroyHash(hash_);
@@ -74,6 +156,10 @@ DWORD Sha256::Begin() {
 }
 
 DWORD Sha256::Add(const void* data, size_t size) {
+  if (useOwn_) {
+    OwnAdd(own_, static_cast<const unsigned char*>(data), size);
+    return ERROR_SUCCESS;
+  }
   if (!hash_) return ERROR_INVALID_HANDLE;
   const SystemHash& system = Hashing();
   auto* bytes = static_cast<UCHAR*>(const_cast<void*>(data));
@@ -88,6 +174,11 @@ DWORD Sha256::Add(const void* data, size_t size) {
 }
 
 DWORD Sha256::Finish(Sha256Digest& digest) {
+  if (useOwn_) {
+    OwnFinish(own_, digest);
+    useOwn_ = false;
+    return ERROR_SUCCESS;
+  }
   if (!hash_) return ERROR_INVALID_HANDLE;
   const SystemHash& system = Hashing();
   DWORD error = ErrorOf(

@@ -1,11 +1,14 @@
-// SHA-256 digests from the system's BCrypt (bcrypt.dll, loaded from the
-// system folder on first use, not imported).
+// SHA-256 digests: on the processor's SHA extensions where it has them and
+// they give the system's results (checked once, on a test message of
+// several blocks), else from the system's BCrypt (bcrypt.dll, loaded from
+// the system folder on first use, not imported).
 #pragma once
 
 #include <windows.h>
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 using Sha256Digest = std::array<BYTE, 32>;
@@ -29,7 +32,22 @@ class Sha256 {
   [[nodiscard]] DWORD Finish(Sha256Digest& digest);
 
  private:
-  void* hash_ = nullptr;  // BCRYPT_HASH_HANDLE
+  // A digest computed here, on the processor's instructions.
+  struct Own {
+    uint32_t state[8];
+    unsigned char pending[64];
+    size_t pendingSize;
+    uint64_t total;
+  };
+  static void OwnBegin(Own& own);
+  static void OwnAdd(Own& own, const unsigned char* data, size_t size);
+  static void OwnFinish(Own& own, Sha256Digest& digest);
+  // Whether the processor's instructions are used (decided once).
+  static bool UseOwnInstructions();
+
+  void* hash_ = nullptr;  // BCRYPT_HASH_HANDLE, when the system hashes
+  bool useOwn_ = false;
+  Own own_ = {};
 };
 
 // The digest of `size` bytes at `data`. Returns 0 or the system's error.
