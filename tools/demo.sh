@@ -4,7 +4,8 @@
 # dialogs shown and the programs started.
 #
 # The scenes are the files tools/demo.d/*.sh, sourced in order; they use
-# the functions below.
+# the functions below. DEMO_SCENES, when set, names the scene files to run
+# instead (DEMO_SCENES=tools/demo.d/72-held-backup.sh bash tools/demo.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -138,7 +139,7 @@ sample_installation() {
     $'[TMK-QIRO]\r\nPHI_ROOTPATH=C:\\Program Files\\Veskaro\r\nPHI_LANGUAGE=German\r\nPHI_DWGEDITORARGUMENT=/nologo 0\r\n'
 }
 
-for scene in tools/demo.d/*.sh; do
+for scene in ${DEMO_SCENES:-tools/demo.d/*.sh}; do
   . "$scene"
 done
 printf '\nDemo finished.\n'

@@ -46,7 +46,7 @@ std::vector<std::wstring> NamesIn(const std::wstring& folder) {
   return names;
 }
 
-void ClearReadOnly(HANDLE entry, DWORD attributes) {
+void ClearReadOnlyOfOpenEntry(HANDLE entry, DWORD attributes) {
   const DWORD settable = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_TEMPORARY;
   FILE_BASIC_INFO info;
@@ -118,7 +118,7 @@ bool DeleteEntry(const CleanupPolicy& policy, const std::wstring& relative) {
       LogLine(L"not deleted, it opens as another entry: \"%s\"", path.c_str());
       return false;
     }
-    if (attributes & FILE_ATTRIBUTE_READONLY) ClearReadOnly(entry.Get(), attributes);
+    if (attributes & FILE_ATTRIBUTE_READONLY) ClearReadOnlyOfOpenEntry(entry.Get(), attributes);
     FILE_DISPOSITION_INFO disposition = {TRUE};
     // Takes effect when the handle is closed; a folder that still holds
     // something stays.

@@ -75,7 +75,7 @@ const wchar_t* DeletionRefusal(const CleanupFacts& facts) {
       // otherwise take the installation's own files for the archive's.
       {IsArchiveKind(facts.kind) && facts.inOtherInstallation,
        L"it is the archive's, in an installation folder that the updater's folder is not inside"},
-      {IsFolderKind(facts.kind) && facts.notUpdatesFolder,
+      {IsFolderKind(facts.kind) && facts.protectedFolder,
        L"it is a folder that is not the update's own"},
   };
   for (const auto& rule : rules) {
@@ -172,7 +172,7 @@ CleanupFacts CleanupPolicy::FactsOf(const std::wstring& name, CleanupEntry kind)
     }
   }
   if (IsFolderKind(kind))
-    facts.notUpdatesFolder = !MayRemoveUpdaterFolder(tmk_String(PathOf(relative).c_str()));
+    facts.protectedFolder = !MayRemoveFolderWhole(tmk_String(PathOf(relative).c_str()));
   return facts;
 }
 

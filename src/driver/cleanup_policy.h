@@ -36,9 +36,9 @@ struct CleanupFacts {
   // The entry lies inside an installation folder that the updater's folder
   // is not inside as well.
   bool inOtherInstallation = false;
-  // A folder that MayRemoveUpdaterFolder refuses (a root, a well-known or
+  // A folder that MayRemoveFolderWhole refuses (a root, a well-known or
   // profile folder); found out for the folder kinds only.
-  bool notUpdatesFolder = false;
+  bool protectedFolder = false;
 };
 
 // Null when the entry may be deleted; otherwise why it stays, a text for

@@ -7,14 +7,14 @@
 #include "platform/unique_handle.h"
 #include "settings/update_files.h"
 
-bool FindInstaller(tmk_String& installerPath, tmk_String& installerFileName,
+void FindInstaller(tmk_String& installerPath, tmk_String& installerFileName,
                    tmk_String updaterFolder) {
   try {
     tmk_String pattern;
     pattern.Format(L"%s\\%s", updaterFolder.Text(), kInstallerPattern);
     _wfinddata64i32_t entry{};
     vskr::UniqueCrtFind search(_wfindfirst64i32(pattern.Text(), &entry));
-    if (!search) return true;
+    if (!search) return;
     do {
       installerPath.Format(L"%s\\%s", updaterFolder.Text(), entry.name);
       installerFileName.Assign(entry.name);
@@ -22,5 +22,4 @@ bool FindInstaller(tmk_String& installerPath, tmk_String& installerFileName,
   } catch (const std::bad_alloc&) {
     // Out of memory while the outputs were set: they stay as they are.
   }
-  return true;
 }

@@ -14,7 +14,7 @@ std::wstring ParentOf(const std::wstring& comparablePath) {
   return slash == std::wstring::npos ? std::wstring() : comparablePath.substr(0, slash);
 }
 
-// The checks for one name of the updater's folder.
+// The checks for one name of the folder.
 bool MayRemoveFolderNamed(const std::wstring& folder, const std::vector<std::wstring>& wellKnown,
                           const std::vector<std::wstring>& profiles) {
   if (IsRootFolder(folder)) return false;
@@ -30,8 +30,8 @@ bool MayRemoveFolderNamed(const std::wstring& folder, const std::vector<std::wst
 
 }  // namespace
 
-bool MayRemoveUpdaterFolder(const tmk_String& updaterFolder) {
-  const std::wstring given = ComparablePath(updaterFolder.Text());
+bool MayRemoveFolderWhole(const tmk_String& folder) {
+  const std::wstring given = ComparablePath(folder.Text());
   if (given.empty()) return false;  // empty or relative
   const std::vector<std::wstring> wellKnown = WellKnownFolders();
   const std::vector<std::wstring> profiles = UserProfileFolders();

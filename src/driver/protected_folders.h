@@ -1,5 +1,6 @@
 // The folders that the clean-up after a failed installer start must never
-// delete as a whole, however the updater got there.
+// delete as a whole (the package folder, the archive's folders), however
+// the updater got there.
 #pragma once
 
 #include <string>
@@ -7,9 +8,9 @@
 
 #include "text/tmk_string.h"
 
-// True when `updaterFolder` may be deleted with everything in it: it is an
+// True when `folder` may be deleted with everything in it: it is an
 // absolute path, it is not a drive, share or volume root, it is neither a
 // well-known folder nor above one, and it is not a folder directly inside a
 // user profile (another user's Desktop or Downloads). Checked for the path
 // as given and for the path it leads to through links.
-bool MayRemoveUpdaterFolder(const tmk_String& updaterFolder);
+bool MayRemoveFolderWhole(const tmk_String& folder);

@@ -9,6 +9,7 @@
 #include "driver/artefact_cleanup.h"
 #include "driver/installer_discovery.h"
 #include "driver/installer_signature.h"
+#include "driver/run_messages.h"
 #include "platform/child_process.h"
 #include "platform/message_box.h"
 #include "platform/run_log.h"
@@ -16,6 +17,7 @@
 #include "platform/unique_handle.h"
 #include "journal/journal_store.h"
 #include "journal/run_journal.h"
+#include "journal/run_outcome.h"
 #include "package/install_package.h"
 #include "preserve/component_registration.h"
 #include "preserve/prepare_update.h"
@@ -51,9 +53,8 @@ DWORD RunPackageMode(const std::wstring& runId, uint64_t lastSequence,
   const bool allowDowngrade = std::wcsstr(commandLine.Text(), kAllowDowngradeSwitch) != nullptr;
   DWORD outcome = InstallPackage(context, updaterFolder, journal, allowDowngrade, ownSignature);
   // A transaction that could not be brought back to one version stays
-  // unfinished: the next run takes it up from the journal.
-  PackageStage stage = journal.PackageStageOf();
-  if (stage == PackageStage::None || stage == PackageStage::Done) journal.Finish();
+  // unfinished (Finish looks at its stage): the next run takes it up.
+  journal.Finish();
   return outcome;
 }
 
@@ -106,11 +107,6 @@ DWORD WaitForInstaller(vskr::ChildProcess& installer, const tmk_String& installe
   return exitCode;
 }
 
-// The first failure of the run's steps, in their order.
-DWORD FirstFailure(DWORD earlier, DWORD later) {
-  return earlier != ERROR_SUCCESS ? earlier : later;
-}
-
 // The update itself, once the installer is admitted and the journal
 // begun: preparation, archive, installer, put-back, registration.
 DWORD RunInstaller(RunJournal& journal, vskr::UniqueFileHandle& checkedInstaller,
@@ -120,7 +116,9 @@ DWORD RunInstaller(RunJournal& journal, vskr::UniqueFileHandle& checkedInstaller
   // configuration could not be saved; the user has been told) ends the run
   // before anything is unpacked or started.
   UpdateContext context;
-  DWORD prepared = PrepareUpdate(context, journal);
+  bool configurationNotSaved = false;
+  DWORD prepared = PrepareUpdate(context, journal, configurationNotSaved);
+  if (configurationNotSaved) ReportConfigurationNotSaved(prepared);
   if (prepared != ERROR_SUCCESS) return prepared;
 
   UnpackDataArchive(updaterFolder);
@@ -139,7 +137,7 @@ DWORD RunInstaller(RunJournal& journal, vskr::UniqueFileHandle& checkedInstaller
     return started;
   }
   // The installer's own exit code is the outcome unless it reports success
-  // and a later step fails.
+  // (0 or a restart) and a later step fails.
   DWORD outcome = WaitForInstaller(installer, installerCommand, installerFileName);
   // The registration needs the root folder as the installer left it; it
   // runs last, so that a tool that hangs can't keep the configuration from
@@ -148,7 +146,7 @@ DWORD RunInstaller(RunJournal& journal, vskr::UniqueFileHandle& checkedInstaller
   ReadSettingsRootPath(registrationRoot);
   DWORD restoration = journal.PutBackAfterInstaller();
   DWORD registration = RegisterVisioEventProcessor(registrationRoot);
-  return FirstFailure(outcome, FirstFailure(restoration, registration));
+  return CombinedOutcome(outcome, CombinedOutcome(restoration, registration));
 }
 
 DWORD RunUpdateMode(const std::wstring& runId, uint64_t lastSequence, const tmk_String& commandLine,
@@ -181,42 +179,47 @@ DWORD RunUpdateMode(const std::wstring& runId, uint64_t lastSequence, const tmk_
 
 // Puts back what earlier runs that did not end left, before this run does
 // anything else, so that it starts from the configuration and installation
-// as they were before those runs. Returns 0, or the error that kept an
-// earlier run's configuration from being put back: this run then changes
-// nothing else. `lastSequence` receives the journals' highest sequence number.
+// as they were before those runs. Returns a success code (0, or 3010 when a
+// recovery left a file for the restart), or the error that kept an earlier
+// run's configuration from being put back: this run then changes nothing
+// else. `lastSequence` receives the journals' highest sequence number.
 DWORD RecoverUnfinishedRuns(const std::wstring& runId, uint64_t& lastSequence) {
+  DWORD outcome = ERROR_SUCCESS;
   for (RunJournal& earlier : RunJournal::Unfinished(lastSequence)) {
     DWORD error = ERROR_SUCCESS;
     if (earlier.IsPackageRun()) {
       error = RecoverPackageRun(earlier);
-      if (error == ERROR_SUCCESS) earlier.Finish(runId);
+      if (IsSuccessCode(error)) earlier.Finish(runId);
     } else {
       error = earlier.Recover(runId);
     }
-    if (error != ERROR_SUCCESS) {
+    if (!IsSuccessCode(error)) {
       LogFailure(L"putting back what an unfinished earlier run left", earlier.Folder().c_str(),
                  error);
       return error;
     }
+    outcome = CombinedOutcome(outcome, error);
   }
-  return ERROR_SUCCESS;
+  return outcome;
 }
 
-// One run once it holds the machine's lock.
+// One run once it holds the machine's lock. Its exit code is that of the
+// recoveries and the run's own steps, by CombinedOutcome.
 DWORD RunLocked(const tmk_String& commandLine, const tmk_String& updaterFolder,
                 InstallerCheck* installerCheck, OwnSignatureCheck* ownSignature) {
   const bool packageMode = installerCheck == nullptr;
   const std::wstring runId = RunJournal::NewRunId();
   uint64_t lastSequence = 0;
   DWORD recovered = RecoverUnfinishedRuns(runId, lastSequence);
-  if (recovered != ERROR_SUCCESS) {
+  if (!IsSuccessCode(recovered)) {
     if (!packageMode) ReportConfigurationNotSaved(recovered);
     return recovered;
   }
-  return packageMode ? RunPackageMode(runId, lastSequence, commandLine, updaterFolder,
-                                      *ownSignature)
-                     : RunUpdateMode(runId, lastSequence, commandLine, updaterFolder,
-                                     *installerCheck);
+  return CombinedOutcome(recovered, packageMode
+                                        ? RunPackageMode(runId, lastSequence, commandLine,
+                                                         updaterFolder, *ownSignature)
+                                        : RunUpdateMode(runId, lastSequence, commandLine,
+                                                        updaterFolder, *installerCheck));
 }
 
 void LogRunStart(const tmk_String& ownPath, const tmk_String& commandLine, bool packageMode) {

@@ -1,5 +1,7 @@
 #include "journal/journal_store.h"
 
+#include <cwchar>
+
 #include "platform/admin_folder.h"
 #include "platform/run_log.h"
 #include "platform/system_text.h"
@@ -7,10 +9,6 @@
 namespace {
 
 const wchar_t kLockFile[] = L"run.lock";
-
-std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
-  return folder + L"\\" + name;
-}
 
 bool IsPlainFolder(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
@@ -31,7 +29,40 @@ std::vector<JournalSummary> SummariesOfJournals() {
   return journals;
 }
 
+// Deletes one file of a journal, clearing its read-only attribute first:
+// the journal's copy of a read-only file keeps that attribute.
+DWORD DeleteJournalFile(const std::wstring& path, DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_READONLY) &&
+      !SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    DWORD error = GetLastError();
+    LogFailure(L"clearing the read-only attribute of a file of an old run journal", path.c_str(),
+               error);
+    return error;
+  }
+  if (DeleteFileW(path.c_str())) return ERROR_SUCCESS;
+  DWORD error = GetLastError();
+  LogFailure(L"removing a file of an old run journal", path.c_str(), error);
+  return error;
+}
+
 }  // namespace
+
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
+  return folder + L"\\" + name;
+}
+
+bool PathPresent(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring LocalTimeText(bool compact) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  wchar_t text[64];
+  std::swprintf(text, 64, compact ? L"%04u%02u%02u-%02u%02u%02u" : L"%04u-%02u-%02u %02u:%02u:%02u",
+                now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+  return text;
+}
 
 std::wstring JournalFolderOf(const std::wstring& runId) { return JoinPath(JournalRoot(), runId); }
 
@@ -43,7 +74,8 @@ DWORD WriteUtf16File(const std::wstring& path, const std::wstring& text, DWORD d
   DWORD bytes = static_cast<DWORD>(content.size() * sizeof(wchar_t));
   DWORD written = 0;
   if (!WriteFile(file.Get(), content.data(), bytes, &written, nullptr)) return GetLastError();
-  return written == bytes ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+  if (written != bytes) return ERROR_WRITE_FAULT;
+  return FlushFileBuffers(file.Get()) ? ERROR_SUCCESS : GetLastError();
 }
 
 bool ReadUtf16File(const std::wstring& path, std::wstring& text) {
@@ -79,27 +111,39 @@ bool ReadRecordIn(const std::wstring& folder, JournalRecord& record) {
   return ReadUtf16File(JoinPath(folder, kRecordFileName), text) && ParseRecord(text, record);
 }
 
-void RemoveJournal(const std::wstring& folder) {
+DWORD RemoveJournal(const std::wstring& folder) {
+  DWORD first = ERROR_SUCCESS;
   WIN32_FIND_DATAW found;
   vskr::UniqueFindHandle search(FindFirstFileW(JoinPath(folder, L"*").c_str(), &found));
   if (search) {
     do {
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      const std::wstring path = JoinPath(folder, found.cFileName);
-      if (!DeleteFileW(path.c_str()))
-        LogFailure(L"removing a file of an old run journal", path.c_str(), GetLastError());
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+          _wcsicmp(found.cFileName, kRecordFileName) == 0)
+        continue;
+      DWORD error = DeleteJournalFile(JoinPath(folder, found.cFileName), found.dwFileAttributes);
+      if (first == ERROR_SUCCESS) first = error;
     } while (FindNextFileW(search.Get(), &found));
   }
-  if (RemoveDirectoryW(folder.c_str())) {
+  search.Reset();
+  // The record goes last, and only once everything else has gone.
+  const std::wstring record = JoinPath(folder, kRecordFileName);
+  const DWORD attributes = GetFileAttributesW(record.c_str());
+  if (first == ERROR_SUCCESS && attributes != INVALID_FILE_ATTRIBUTES)
+    first = DeleteJournalFile(record, attributes);
+  if (first == ERROR_SUCCESS && !RemoveDirectoryW(folder.c_str())) first = GetLastError();
+  if (first == ERROR_SUCCESS) {
     LogLine(L"old run journal removed: \"%s\"", folder.c_str());
   } else {
-    LogFailure(L"removing an old run journal", folder.c_str(), GetLastError());
+    LogFailure(L"removing an old run journal (what is left stays for a later run)",
+               folder.c_str(), first);
   }
+  return first;
 }
 
 void RemoveJournalsNoLongerKept(const std::wstring& running) {
+  // Each failure is in the run log; the journal then stays for a later run.
   for (const std::wstring& id : JournalsToRemove(SummariesOfJournals(), running, kJournalsKept))
-    RemoveJournal(JoinPath(JournalRoot(), id));
+    (void)RemoveJournal(JoinPath(JournalRoot(), id));
 }
 
 std::wstring JournalRoot() { return vskr::ProductDataFolder(L"Journal"); }

@@ -12,8 +12,11 @@
 #include "journal/journal_record.h"
 #include "platform/unique_handle.h"
 
-// The record's file in a journal's folder.
+// The record's file in a journal's folder, the values' and a package run's
+// plan.
 constexpr wchar_t kRecordFileName[] = L"run.ini";
+constexpr wchar_t kValuesFile[] = L"values.reg";
+constexpr wchar_t kPlanFile[] = L"package.plan";
 
 // Ended journals kept besides the running one's.
 constexpr size_t kJournalsKept = 5;
@@ -24,6 +27,16 @@ std::wstring JournalRoot();
 
 // The folder of the journal of run `runId` under the root.
 std::wstring JournalFolderOf(const std::wstring& runId);
+
+// `folder` + "\" + `name`.
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
+
+// True when there is a file or folder at `path`.
+bool PathPresent(const std::wstring& path);
+
+// The local time now, "YYYY-MM-DD HH:MM:SS", or with `compact`
+// "YYYYMMDD-HHMMSS" (for names).
+std::wstring LocalTimeText(bool compact = false);
 
 // Creates the journal root and the folders between the common application
 // data folder and it where they are missing, and makes the root a folder
@@ -41,16 +54,20 @@ std::vector<std::wstring> JournalFolderNames();
 bool ReadRecordIn(const std::wstring& folder, JournalRecord& record);
 
 // Writes `text` as UTF-16 behind a byte-order mark into a file created as
-// `disposition` says (CREATE_NEW, CREATE_ALWAYS), and reads such a file
-// back (false when it can't be read). Return 0 or the system's error.
+// `disposition` says (CREATE_NEW, CREATE_ALWAYS) and flushes it to the disk
+// before it returns, so that a file renamed into place afterwards is whole
+// after a power cut; and reads such a file back (false when it can't be
+// read). Return 0 or the system's error.
 [[nodiscard]] DWORD WriteUtf16File(const std::wstring& path, const std::wstring& text,
                                    DWORD disposition);
 bool ReadUtf16File(const std::wstring& path, std::wstring& text);
 
-// Removes a journal's folder: its files (DeleteFileW removes a link itself,
-// never what it points to), then the folder; anything else keeps it. The
-// run log tells what went.
-void RemoveJournal(const std::wstring& folder);
+// Removes a journal's folder whole: its files, read-only ones too
+// (DeleteFileW removes a link itself, never what it points to), the record
+// last, then the folder; anything else keeps it. A removal that stops
+// half-way leaves the record, so that a later run finishes it. Returns 0 or
+// the first error; the run log tells what went.
+DWORD RemoveJournal(const std::wstring& folder);
 
 // Removes the journals JournalsToRemove names, `running` being the running
 // run's id.

@@ -17,6 +17,17 @@ const wchar_t* const kEnvironmentValueNames[] = {L"VERSANT_DBID", L"VERSANT_DB",
                                                  L"VERSANT_DBID_NODE"};
 // The largest value recorded.
 constexpr DWORD kLargestValueBytes = 64 * 1024;
+const wchar_t kRegHeader[] = L"Windows Registry Editor Version 5.00";
+const wchar_t kKeyHead[] = L"[HKEY_LOCAL_MACHINE\\";
+// The last line of values.reg: a file without it was cut.
+const wchar_t kValuesEnd[] = L"; end of the recorded values";
+
+int HexDigit(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
 
 // The text of a text value with line breaks as blanks, for the comment.
 std::wstring ReadableText(const RecordedValue& value) {
@@ -45,28 +56,55 @@ std::wstring RegEntry(const RecordedValue& value) {
   return entry + L"\r\n";
 }
 
-// Parses one "name"=... line into `value`; false for any other line.
+// Parses one "name"=... line into `value`; false for any other line or a
+// value that is not whole: each byte two hex digits, commas between them.
 bool ParseRegEntry(const std::wstring& line, RecordedValue& value) {
   size_t close = line.find(L"\"=", 1);
   if (line.empty() || line[0] != L'"' || close == std::wstring::npos) return false;
   value.name = line.substr(1, close - 1);
   std::wstring rest = line.substr(close + 2);
   if (rest == L"-") return true;
-  if (rest.compare(0, 4, L"hex(") != 0) return false;
-  wchar_t* end = nullptr;
-  value.type = static_cast<DWORD>(std::wcstoul(rest.c_str() + 4, &end, 16));
-  if (!end || end[0] != L')' || end[1] != L':') return false;
-  for (const wchar_t* p = end + 2; *p;) {
-    unsigned long byte = std::wcstoul(p, &end, 16);
-    if (end == p || byte > 0xFF) return false;
-    value.data.push_back(static_cast<BYTE>(byte));
-    p = *end == L',' ? end + 1 : end;
+  size_t colon = rest.find(L"):");
+  if (rest.compare(0, 4, L"hex(") != 0 || colon == std::wstring::npos || colon == 4 || colon > 12)
+    return false;
+  DWORD type = 0;
+  for (size_t i = 4; i < colon; ++i) {
+    if (HexDigit(rest[i]) < 0) return false;
+    type = type * 16 + static_cast<DWORD>(HexDigit(rest[i]));
+  }
+  value.type = type;
+  const std::wstring bytes = rest.substr(colon + 2);
+  for (size_t at = 0; at < bytes.size(); at += 3) {
+    if (at + 2 > bytes.size() || HexDigit(bytes[at]) < 0 || HexDigit(bytes[at + 1]) < 0 ||
+        (at + 2 < bytes.size() && (bytes[at + 2] != L',' || at + 3 == bytes.size())))
+      return false;
+    value.data.push_back(static_cast<BYTE>(HexDigit(bytes[at]) * 16 + HexDigit(bytes[at + 1])));
   }
   value.exists = true;
   return true;
 }
 
 }  // namespace
+
+bool IsDatabaseVariable(const RecordedValue& value) {
+  return _wcsicmp(value.key.c_str(), kSystemEnvironmentKey) == 0;
+}
+
+bool IsText(const RecordedValue& value) {
+  return value.exists && (value.type == REG_SZ || value.type == REG_EXPAND_SZ);
+}
+
+const wchar_t* TypeName(DWORD type) {
+  switch (type) {
+    case REG_SZ: return L"REG_SZ";
+    case REG_EXPAND_SZ: return L"REG_EXPAND_SZ";
+    case REG_DWORD: return L"REG_DWORD";
+    case REG_QWORD: return L"REG_QWORD";
+    case REG_MULTI_SZ: return L"REG_MULTI_SZ";
+    case REG_BINARY: return L"REG_BINARY";
+    default: return L"another type";
+  }
+}
 
 std::wstring RecordedValue::Text() const {
   std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), data.size() / 2);
@@ -122,34 +160,42 @@ DWORD ReadRecordedValues(std::vector<RecordedValue>& values) {
 }
 
 std::wstring ValuesText(const std::wstring& runId, const std::vector<RecordedValue>& values) {
-  std::wstring text = L"Windows Registry Editor Version 5.00\r\n\r\n; The values run " + runId +
+  std::wstring text = std::wstring(kRegHeader) + L"\r\n\r\n; The values run " + runId +
                       L" of vskr_updater may write, as they were before it wrote any. "
                       L"\"name\"=- : the value did not exist.\r\n";
   std::wstring key;
   for (const RecordedValue& value : values) {
     if (value.key != key) {
       key = value.key;
-      text += L"\r\n[HKEY_LOCAL_MACHINE\\" + key + L"]\r\n";
+      text += L"\r\n" + std::wstring(kKeyHead) + key + L"]\r\n";
     }
     text += RegEntry(value);
   }
-  return text;
+  return text + L"\r\n" + kValuesEnd + L"\r\n";
 }
 
-std::vector<RecordedValue> ParseValuesText(const std::wstring& text) {
-  const std::wstring keyHead = L"[HKEY_LOCAL_MACHINE\\";
-  std::vector<RecordedValue> values;
+bool ParseValuesText(const std::wstring& text, std::vector<RecordedValue>& values,
+                     bool complete) {
+  values.clear();
+  const std::vector<std::wstring> lines = vskr::SplitLines(text);
+  if (text.empty() || text.back() != L'\n' || lines[0] != kRegHeader) return false;
+  if (complete && lines.back() != kValuesEnd) return false;
+  const std::wstring keyHead = kKeyHead;
   std::wstring key;
-  for (const std::wstring& line : vskr::SplitLines(text)) {
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const std::wstring& line = lines[i];
     RecordedValue value;
+    if (line.empty() || line[0] == L';') continue;
     if (line.compare(0, keyHead.size(), keyHead) == 0 && line.back() == L']') {
       key = line.substr(keyHead.size(), line.size() - keyHead.size() - 1);
     } else if (!key.empty() && ParseRegEntry(line, value)) {
       value.key = key;
       values.push_back(value);
+    } else {
+      return false;
     }
   }
-  return values;
+  return true;
 }
 
 LONG PutBackValue(const RecordedValue& recorded) {

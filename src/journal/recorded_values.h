@@ -30,12 +30,24 @@ struct RecordedValue {
 // registry's error of a value that exists but can't be read.
 [[nodiscard]] DWORD ReadRecordedValues(std::vector<RecordedValue>& values);
 
+// A value of the system environment's key (a database variable).
+bool IsDatabaseVariable(const RecordedValue& value);
+// A value that exists and is of a text type (REG_SZ, REG_EXPAND_SZ).
+bool IsText(const RecordedValue& value);
+// "REG_SZ", "REG_DWORD", ... or "another type".
+const wchar_t* TypeName(DWORD type);
+
 // The text of values.reg for run `runId`, and back: "name"=- for a missing
 // value, else "name"=hex(<type>):<bytes> (exact for every type), a text
-// value behind a comment with its text. Lines that are no value (comments,
-// the header) are passed over by the parse.
+// value behind a comment with its text, and a last comment line that ends
+// the file. ParseValuesText is strict: it returns false for a line that is
+// none of the header, a key, a value or a comment, a value whose bytes are
+// not two hex digits each between commas, a value before any key, or a
+// text without its last line (with `complete` false, the earlier form
+// without that line is read).
 std::wstring ValuesText(const std::wstring& runId, const std::vector<RecordedValue>& values);
-std::vector<RecordedValue> ParseValuesText(const std::wstring& text);
+bool ParseValuesText(const std::wstring& text, std::vector<RecordedValue>& values,
+                     bool complete = true);
 
 // The value as it is now, into `current` (key and name taken from it).
 // Returns 0 or the registry's error; a missing key or value is none.

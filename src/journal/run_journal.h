@@ -9,9 +9,13 @@
 // This class alone reads and writes these files and the backup copies
 // ("<file>.upd") beside the protected files, with journal_store.h beneath it
 // (where journals lie, a record read whole, an old journal removed, the
-// lock); every put-back is driven from the record. While a run lasts it holds its journal's files open without
-// delete sharing, so that an installer that removes the product's data
-// folder can't take the copies with it.
+// lock); every put-back is driven from the record. Its steps live in files
+// of their own: run_journal.cpp (the record, the journal's copies, the
+// end), backup_slots.cpp (a backup copy made, set aside, released),
+// put_back.cpp (the two ways of putting back), recovery.cpp (earlier runs
+// found and put back). While a run lasts it holds its journal's files open
+// without delete sharing, so that an installer that removes the product's
+// data folder can't take the copies with it.
 #pragma once
 
 #include <windows.h>
@@ -47,8 +51,10 @@ class RunJournal {
 
   // The journals of earlier runs that have not ended (ended by a restart,
   // or a backup copy still waits), in the order they ran. A journal whose
-  // record can't be read is left as it is. `lastSequence` receives the
-  // highest sequence number of all the journals (0: none), for Begin.
+  // record, values or plan can't be read (strictly: a field missing, cut or
+  // malformed) is left as it is and logged. `lastSequence` receives the
+  // highest sequence number of the journals whose record was read (0:
+  // none), for Begin.
   static std::vector<RunJournal> Unfinished(uint64_t& lastSequence);
 
   const std::wstring& Id() const { return record_.id; }
@@ -58,7 +64,8 @@ class RunJournal {
   // Update mode, before the installer: makes the backup copy of each
   // protected file that exists (an earlier copy at its name, which no
   // unfinished run holds any more, is set aside as "<file>.upd.<run id>",
-  // never deleted), each compared with its original, and records the
+  // or "<file>.upd.<run id>-2" and on when that name is taken; never
+  // deleted), each compared with its original, and records the
   // language to write back after the installer. Returns 0 when the
   // installer may run, else the system's error (ERROR_DIRECTORY for a
   // folder at the backup's name, ERROR_INVALID_DATA for a copy that
@@ -68,8 +75,11 @@ class RunJournal {
   // Puts back what the run changed so far, for a run that stops before the
   // installer: each recorded value and file that differs from the record is
   // written back as it was at the start (a file that did not exist is
-  // deleted), and the backup copies the run made are removed. Returns 0 or
-  // the first error; the run log tells each.
+  // deleted), each recorded as back once it is; then the backup copies of
+  // the files put back are released. What the record says is back already
+  // is not written again. A file that could not be put back keeps its
+  // backup copy and leaves the run unfinished, for the next run. Returns 0
+  // or the first error; the run log tells each.
   [[nodiscard]] DWORD PutBackAsAtStart();
 
   // Puts back the configuration after the installer (or after it could not
@@ -77,44 +87,64 @@ class RunJournal {
   // that were set), the language into PHI_LANGUAGE, and each backed-up file
   // at the path recorded at the start, from its backup copy or, when that
   // is gone, changed or unreadable, from the journal's copy (the log says
-  // which). A backup copy is removed once its file is back. Returns 0 or the
-  // error of the first file that could not be put back from either source
-  // (that backup copy is kept, and the next run restores it).
+  // which). The values are recorded as written back once they are, each file
+  // as back once it is, before its backup copy is released; what the record
+  // says is back is never written again. Returns 0 or the first error of the
+  // values or of a file that could not be put back from either source (that
+  // backup copy is kept, and the next run restores it). A backup copy that
+  // can't be released is no error: it is logged and a later run releases it.
   [[nodiscard]] DWORD PutBackAfterInstaller();
 
-  // For an unfinished earlier update run: puts back as that run would have
-  // (as at its start when it stopped before its backups were complete, else
-  // as after its installer) and records it ended, recovered by `byRun`.
-  // Each file is recorded as it is put back, so a run ended in the middle
-  // leaves the rest to the next. Returns 0 or the first error.
+  // For an unfinished earlier update run: puts back what its record says is
+  // not back yet, as that run would have (as at its start when it stopped
+  // before its backups were complete, else as after its installer),
+  // releases the backup copies of what is back, and records it ended,
+  // recovered by `byRun`, when nothing is left (Finish). Each file is
+  // recorded as it is put back, so a run ended in the middle leaves the rest
+  // to the next. Returns 0 or the first error of a put-back.
   [[nodiscard]] DWORD Recover(const std::wstring& byRun);
 
-  // Records the run ended ("ended"), unless a backup copy it holds still
-  // waits to be restored: the record then stays unfinished, for the next
-  // run. With `byRun`, records that that run recovered it; without, removes
-  // the journals no longer kept.
+  // Records the run ended ("ended") when its record says it left nothing
+  // to put back or release (LeftNothingToPutBack); otherwise the record
+  // stays unfinished, for the next run, and the log says so. With `byRun`,
+  // records that that run recovered it; without, removes the journals no
+  // longer kept.
   void Finish(const std::wstring& byRun = std::wstring());
 
-  // Package mode: the plan, before the first file is staged (stage Staging),
-  // and each later stage. Return 0 or the system's error of the record.
+  // Package mode: the plan, before the first file is changed (stage
+  // Switching), and each later stage. Return 0 or the system's error of the
+  // record.
   [[nodiscard]] DWORD RecordPackagePlan(const std::vector<PackageReplacement>& plan);
   [[nodiscard]] DWORD RecordPackageStage(PackageStage stage);
   PackageStage PackageStageOf() const { return record_.packageStage; }
   const std::vector<PackageReplacement>& PackagePlan() const { return plan_; }
 
-  // The backup copies this run holds (made or being made, not yet restored).
-  std::vector<std::wstring> HeldBackupSlots() const;
-
  private:
+  // Writes run.ini beside itself, flushed, and renames it into place.
   [[nodiscard]] DWORD WriteRecord();
+  // Copies a protected file into the journal and records it.
   [[nodiscard]] DWORD RecordFile(const wchar_t* name, const tmk_String& path);
+  // Keeps the backup copy's content in the journal where it differs from
+  // the copy of the start.
+  [[nodiscard]] DWORD KeepBackupContent(RecordedFile& file, const std::wstring& digest);
+  // Reads an earlier run's journal (record, values, plan) strictly; false
+  // for one that can't be read (logged) or has ended.
+  bool ReadEarlierRun(const std::wstring& name, uint64_t& lastSequence);
   [[nodiscard]] DWORD MakeBackup(RecordedFile& file);
   [[nodiscard]] DWORD ClearSlot(const std::wstring& slot);
+  [[nodiscard]] DWORD PutBackValuesAsAtStart();
   [[nodiscard]] DWORD PutFileBackAsAtStart(const RecordedFile& file);
   [[nodiscard]] DWORD PutFileBackAfterInstaller(RecordedFile& file);
-  void ReleaseSlot(RecordedFile& file);
   [[nodiscard]] DWORD PutBackDatabaseVariables();
-  void WriteBackLanguage();
+  [[nodiscard]] DWORD WriteBackLanguage();
+  // Records the file put back: `back` while its slot still holds this run's
+  // copy, `released` when it never held one. Returns the record's error.
+  [[nodiscard]] DWORD RecordBack(RecordedFile& file);
+  // For a file recorded back (or a copy still being made): removes the
+  // backup copy when it holds this run's content, else sets it aside, and
+  // records it released; a failure leaves it as it was, for a later run.
+  // Never copies or writes a protected file.
+  void ReleaseSlot(RecordedFile& file);
   void HoldOpen(const std::wstring& path);
   std::wstring PathInJournal(const std::wstring& name) const;
 
@@ -124,7 +154,3 @@ class RunJournal {
   std::vector<PackageReplacement> plan_;
   std::vector<vskr::UniqueFileHandle> held_;
 };
-
-// Tells the person at the workstation (where someone can see it) that the
-// update was not started, and logs the error.
-void ReportConfigurationNotSaved(DWORD error);

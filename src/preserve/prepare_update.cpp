@@ -32,12 +32,24 @@ void StopIndexEngine(const UpdateContext& context) {
   LogLine(L"the index service stop runs on without being waited for");
 }
 
+// Puts back what the run wrote before its backups were complete. A file or
+// value that can't be put back is logged with its error and stays recorded
+// in the journal, which stays unfinished: the next run puts it back.
+void PutBackWhatTheRunWrote(RunJournal& journal) {
+  DWORD error = journal.PutBackAsAtStart();
+  if (error != ERROR_SUCCESS)
+    LogFailure(L"putting back what the run wrote before the installer (the next run puts back "
+               L"the rest)", journal.Folder().c_str(), error);
+}
+
 }  // namespace
 
-DWORD PrepareUpdate(UpdateContext& context, RunJournal& journal) {
+DWORD PrepareUpdate(UpdateContext& context, RunJournal& journal, bool& configurationNotSaved) {
+  configurationNotSaved = false;
   context.ReadProductSettings();
   if (WriteWorkstationSettings(context) != 0) {
     LogLine(L"the program folder could not be verified: the update does not go on");
+    PutBackWhatTheRunWrote(journal);
     return ERROR_PATH_NOT_FOUND;
   }
   tmk_String settingsRoot;
@@ -54,10 +66,10 @@ DWORD PrepareUpdate(UpdateContext& context, RunJournal& journal) {
   DWORD error = journal.SaveBackups(language);
   if (error != ERROR_SUCCESS) {
     // Nothing is installed without a complete backup: what this run wrote
-    // so far (the workstation settings) is put back as it was. Each failure
-    // of that is in the run log; the backup's error is the outcome.
-    (void)journal.PutBackAsAtStart();
-    ReportConfigurationNotSaved(error);
+    // so far (the workstation settings) is put back as it was; the backup's
+    // error is the outcome.
+    PutBackWhatTheRunWrote(journal);
+    configurationNotSaved = true;
     return error;
   }
   return ERROR_SUCCESS;

@@ -13,6 +13,8 @@
 // the installer. Returns 0 when the installer may run, else the code the run
 // ends with: ERROR_PATH_NOT_FOUND when the program folder could not be
 // verified (the user has seen a message; nothing was written), or the error
-// of a backup copy (what the run wrote has been put back from the journal
-// and the user has been told).
-[[nodiscard]] DWORD PrepareUpdate(UpdateContext& context, RunJournal& journal);
+// of a backup copy, with `configurationNotSaved` set (the user is still to
+// be told). Either way what the run wrote has been put back from the
+// journal; what could not be is logged and left to the next run.
+[[nodiscard]] DWORD PrepareUpdate(UpdateContext& context, RunJournal& journal,
+                                  bool& configurationNotSaved);

@@ -10,7 +10,6 @@
 #include "text/tmk_string.h"
 
 int tmk_String::Format(const wchar_t* format, ...) {
-  modified_ = 1;
   va_list args;
   va_start(args, format);
   int result = FormatV(format, args);
@@ -19,7 +18,6 @@ int tmk_String::Format(const wchar_t* format, ...) {
 }
 
 int tmk_String::FormatV(const wchar_t* format, va_list args) {
-  modified_ = 1;
   ReleaseText();
   if (!format) return -1;
 

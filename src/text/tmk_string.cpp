@@ -19,32 +19,15 @@ wchar_t* AllocateUnits(size_t units) {
 
 }  // namespace
 
-tmk_String::tmk_String() : text_(EmptyText), sideBuffer_(nullptr), modified_(0) {}
+tmk_String::tmk_String() : text_(EmptyText) {}
 
 tmk_String::tmk_String(const tmk_String& source) : tmk_String() {
-  if (!source.IsEmpty()) {
-    modified_ = 1;
-    CopyIn(source.text_, Length(source.text_));
-  }
+  CopyIn(source.text_, Length(source.text_));
 }
 
-tmk_String::tmk_String(const wchar_t* source) : tmk_String() {
-  if (source && source[0] != 0) {
-    modified_ = 1;
-    CopyIn(source, Length(source));
-  }
-}
+tmk_String::tmk_String(const wchar_t* source) : tmk_String() { CopyIn(source, Length(source)); }
 
-tmk_String::~tmk_String() {
-  modified_ = 1;
-  ReleaseText();
-  if (sideBuffer_) {
-    ::operator delete(sideBuffer_);
-    sideBuffer_ = nullptr;
-  }
-}
-
-void tmk_String::OnChanged() {}
+tmk_String::~tmk_String() { ReleaseText(); }
 
 void tmk_String::ReleaseText() {
   if (text_ != EmptyText) delete[] text_;
@@ -61,7 +44,6 @@ void tmk_String::CopyIn(const wchar_t* source, size_t count) {
 
 tmk_String& tmk_String::Assign(const tmk_String& source) {
   if (source.text_ == text_) return *this;
-  modified_ = 1;
   ReleaseText();
   if (!source.IsEmpty()) CopyIn(source.text_, Length(source.text_));
   return *this;
@@ -69,7 +51,6 @@ tmk_String& tmk_String::Assign(const tmk_String& source) {
 
 tmk_String& tmk_String::Assign(const wchar_t* source) {
   if (source == text_) return *this;
-  modified_ = 1;
   // Copy before releasing: `source` may point into the old block.
   size_t count = Length(source);
   wchar_t* block = nullptr;
@@ -80,12 +61,10 @@ tmk_String& tmk_String::Assign(const wchar_t* source) {
   }
   ReleaseText();
   if (block) text_ = block;
-  OnChanged();
   return *this;
 }
 
 tmk_String& tmk_String::Append(const wchar_t* tail) {
-  modified_ = 1;
   size_t added = Length(tail);
   if (added == 0) return *this;
   size_t old = Length(text_);
@@ -97,12 +76,10 @@ tmk_String& tmk_String::Append(const wchar_t* tail) {
   block[old + added] = 0;
   ReleaseText();
   text_ = block;
-  OnChanged();
   return *this;
 }
 
 tmk_String& tmk_String::AppendBackslash() {
-  modified_ = 1;
   size_t old = Length(text_);
   wchar_t* block = AllocateUnits(old + 2);
   std::memcpy(block, text_, old * sizeof(wchar_t));
@@ -110,7 +87,6 @@ tmk_String& tmk_String::AppendBackslash() {
   block[old + 1] = 0;
   ReleaseText();
   text_ = block;
-  OnChanged();
   return *this;
 }
 

@@ -7,7 +7,7 @@
 #pragma once
 
 #include <cstdarg>
-#include <cstdint>
+#include <cstddef>
 
 class tmk_String {
  public:
@@ -16,27 +16,22 @@ class tmk_String {
   tmk_String(const tmk_String& source);
   // A null pointer gives the empty string.
   tmk_String(const wchar_t* source);  // NOLINT: implicit by design
-  virtual ~tmk_String();
-
-  // Change hook, called after Assign(const wchar_t*), Append and
-  // AppendBackslash have installed a new text. Does nothing here.
-  virtual void OnChanged();
+  ~tmk_String();
 
   tmk_String& operator=(const tmk_String& source) { return Assign(source); }
 
   // Never null, always NUL-terminated. Callers never write through it.
   const wchar_t* Text() const { return text_; }
   bool IsEmpty() const { return text_[0] == 0; }
-  bool Modified() const { return modified_ != 0; }
 
   // Replaces the text by a copy of the source's. Assigning a string to
-  // itself changes nothing. Does not call OnChanged.
+  // itself changes nothing.
   tmk_String& Assign(const tmk_String& source);
-  // Replaces the text by a copy of `source` (null empties the string), then
-  // calls OnChanged. Passing the string's own Text() changes nothing; a
+  // Replaces the text by a copy of `source` (null empties the string).
+  // Passing the string's own Text() changes nothing; a
   // pointer into the middle of the string's own text is safe.
   tmk_String& Assign(const wchar_t* source);
-  // Appends `tail` (null or empty: the text stays, OnChanged is not called).
+  // Appends `tail` (null or empty: the text stays).
   // Appending the string's own text to itself is safe.
   tmk_String& Append(const wchar_t* tail);
   // Appends one backslash unconditionally, also to an empty text.
@@ -55,8 +50,6 @@ class tmk_String {
   void CopyIn(const wchar_t* source, size_t count);
 
   wchar_t* text_;
-  void* sideBuffer_;
-  uint8_t modified_;
 };
 
 // A copy of `head` with `tail` appended (null or empty: a plain copy).

@@ -4,8 +4,10 @@
 // installer stand-in does the damage; each fault is a row.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/sandbox.h"
@@ -49,6 +51,7 @@ class NothingLost : public testing::Test {
     if (!mounted_.empty()) RunUnixTool(L"umount \\\"$1\\\"", {mounted_});
     mounted_.clear();
     SetEnvironmentVariableW(L"VSKR_INSTALLER_LEFTOVER_MS", nullptr);
+    SetEnvironmentVariableW(L"VSKR_INSTALLER_EXIT", nullptr);
     for (const wchar_t* folder : {L"\\Journal", L"\\Logs"})
       DeleteTreeNoFollow(CommonAppData() + L"\\Quendris\\QIRO" + folder);
     DeleteTreeNoFollow(L"C:\\vskr_tests\\nothing lost");
@@ -115,6 +118,25 @@ class NothingLost : public testing::Test {
     return L"[TMK-QIRO]\r\nPHI_ROOTPATH=" + root_ + L"\r\nPHI_LANGUAGE=German";
   }
   std::wstring Modules() const { return data_ + L"\\Data\\LocalCfg\\Modules.ini"; }
+  // The installer's action that leaves a helper holding `path` for 3 s.
+  std::wstring Hold(const std::wstring& path) const {
+    return L"hold " + path + L"=\"" + BuildBin() + L"\\standin_tool.exe\" 3000 sleep\n";
+  }
+  // Waits until nobody holds `path` any more (10 s at most).
+  static void WaitUntilFree(const std::wstring& path) {
+    for (int i = 0; i < 100; ++i, Sleep(100)) {
+      HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      if (file != INVALID_HANDLE_VALUE) return (void)CloseHandle(file);
+    }
+  }
+  // The journals' folders, and how many of them hold a record.
+  std::pair<size_t, size_t> Journals() const {
+    const std::wstring root = CommonAppData() + L"\\Quendris\\QIRO\\Journal\\";
+    Names folders = Find(root + L"2*");
+    size_t records = 0;
+    for (const std::wstring& name : folders) records += PathExists(root + name + L"\\run.ini");
+    return {folders.size(), records};
+  }
 
   const std::wstring base_ = L"C:\\vskr_tests\\nothing lost\\Veskaro";
   const std::wstring root_ = base_ + L"\\Program Files";
@@ -135,6 +157,12 @@ TEST_F(NothingLost, UpdateRunsEndWithTheOriginalConfiguration) {
   const std::wstring ended = damage_ + L"end-parent\n";
   HANDLE held = INVALID_HANDLE_VALUE;
   const auto nothing = [](size_t) {};
+  // A record of an ended run, as this program writes it.
+  const auto endedRecord = [](int sequence) {
+    return L"[run]\r\nformat=2\r\nid=x\r\nsequence=" + std::to_wstring(sequence) +
+           L"\r\nstarted=\r\nprocess=1\r\nmode=update\r\nprogram=\r\nstate=ended\r\nnote=\r\n"
+           L"phase=saved\r\nlanguage=\r\nvalues=back\r\npackage=none\r\nfiles=0\r\n[end]\r\n";
+  };
   struct Row {
     const char* fault;
     std::function<void()> arrange;
@@ -145,26 +173,26 @@ TEST_F(NothingLost, UpdateRunsEndWithTheOriginalConfiguration) {
     std::wstring later = L"/quiet";     // the arguments of the later runs
   };
   const Row rows[] = {
-      {"1 updater ended while it waits", [] {}, ended, {1, 0}, L"the unfinished run ", nothing},
-      {"1 installer deletes a backup copy", [] {}, damage_ + L"delete " + stale + L"\n", {0},
+      {"updater ended while it waits", [] {}, ended, {1, 0}, L"the unfinished run ", nothing},
+      {"installer deletes a backup copy", [] {}, damage_ + L"delete " + stale + L"\n", {0},
        L"restored from the run journal's copy: \"" + Modules(), nothing},
-      {"1 installer replaces the LocalCfg folder", [] {},
+      {"installer replaces the LocalCfg folder", [] {},
        L"deltree " + data_ + L"\\Data\\LocalCfg\nmkdir " + data_ + L"\\Data\\LocalCfg\n" + damage_,
        {0}, L"restored from the run journal's copy: \"" + Modules(), nothing},
-      {"1 installer removes the settings folder", [] {}, damage_ + L"deltree " + qiro + L"\\Settings\n",
+      {"installer removes the settings folder", [] {}, damage_ + L"deltree " + qiro + L"\\Settings\n",
        {0}, L"restored from the run journal's copy: \"" + settings_, nothing},
-      {"1 installer removes the product's data folder, journal included", [] {},
-       damage_ + L"deltree " + qiro + L"\n", {0}, L"", nothing},
-      {"2 backup kept after a failed copy-back", [] {},
+      {"installer removes the product's data folder, journal included", [] {},
+       damage_ + L"deltree " + qiro + L"\n", {0},
+       L"restored from the run journal's copy: \"" + settings_, nothing},
+      {"backup kept after a failed copy-back", [] {},
        damage_ + L"delete " + Modules() + L"\nmkdir " + Modules() + L"\n", {ERROR_ACCESS_DENIED, 0},
        L"the unfinished run ", [&](size_t) { RemoveDirectoryW(Modules().c_str()); }},
-      {"2, 3 a waiting backup held for a while, journals dated ahead of the clock", [] {}, ended,
+      {"a waiting backup held for a while, journals dated ahead of the clock", [] {}, ended,
        {1, ERROR_SHARING_VIOLATION, 0}, L"the unfinished run ", [&](size_t run) {
          const std::wstring root = qiro + L"\\Journal\\29990101-00000";
          if (run == 0) {
            for (int i = 0; i < 6; ++i)
-             WriteUtf16Text(root + std::to_wstring(i) + L"-1\\run.ini", L"[run]\r\nid=x\r\nsequence=" +
-                                std::to_wstring(1000 + i) + L"\r\nstate=ended\r\n");
+             WriteUtf16Text(root + std::to_wstring(i) + L"-1\\run.ini", endedRecord(1000 + i));
            held = HoldWithoutWriteSharing(stale);
          }
          if (run == 1) CloseHandle(held);
@@ -172,31 +200,74 @@ TEST_F(NothingLost, UpdateRunsEndWithTheOriginalConfiguration) {
            EXPECT_EQ(4u, Find(root + L"*").size());  // the latest ended ones stay
          }
        }},
-      {"3 second start while the first waits", [] {},
+      {"a backup copy held after its put-back, the configuration edited before the next run",
+       [] {}, damage_ + Hold(stale), {0, 0}, L"backup copy released: \"" + stale, [&](size_t run) {
+         if (run == 0) {
+           WaitUntilFree(stale);
+           WriteBytes(Modules(), "edited");
+           SetMachineText(kEnvironmentKeyPath, L"VERSANT_DB", L"another db");
+         }
+         if (run == 1) {  // neither copied nor written back again
+           EXPECT_EQ("edited", ReadBytes(Modules()));
+           EXPECT_EQ(L"another db", ReadMachineValue(kEnvironmentKeyPath, L"VERSANT_DB").Text());
+           WriteBytes(Modules(), "[Modules]\r\nPiping=1\r\n");
+           SetMachineText(kEnvironmentKeyPath, L"VERSANT_DB", L"C:\\Db \u00c4");
+         }
+       }},
+      {"installer asks for a restart while Modules.ini can't be put back",
+       [] { SetEnvironmentVariableW(L"VSKR_INSTALLER_EXIT", L"3010"); }, damage_ + Hold(Modules()),
+       {ERROR_SHARING_VIOLATION, 0}, L"restoring \"" + Modules() + L"\" failed", [&](size_t run) {
+         SetEnvironmentVariableW(L"VSKR_INSTALLER_EXIT", nullptr);
+         if (run == 0) WaitUntilFree(Modules());
+       }},
+      {"record cut at three fifths by a power cut", [] {}, damage_, {0, 0},
+       L"a run journal whose record can't be read is left as it is", [&](size_t run) {
+         if (run != 0) {
+           EXPECT_EQ((std::pair<size_t, size_t>(2, 2)), Journals());  // the cut one stays
+           return;
+         }
+         const std::wstring record = qiro + L"\\Journal\\" + Find(qiro + L"\\Journal\\2*").at(0) +
+                                     L"\\run.ini";
+         std::wstring text = ReadText(record);
+         text.replace(text.find(L"state=ended"), 11, L"state=running");
+         WriteUtf16Text(record, text.substr(0, text.size() * 3 / 5));
+       }},
+      {"Modules.ini read-only, journals pruned whole", [&] {
+         SetFileAttributesW(Modules().c_str(), FILE_ATTRIBUTE_READONLY);
+       }, damage_, {0, 0, 0, 0, 0, 0, 0}, L"old run journal removed", [&](size_t run) {
+         if (run == 6) {
+           EXPECT_EQ((std::pair<size_t, size_t>(6, 6)), Journals());
+         }
+       }},
+      {"second start while the first waits", [] {},
        damage_ + L"run " + secondExit + L"=\"" + update_ + L"\\vskr_updater.exe\"\n", {0},
        L"another run of the updater is active on this machine: this run changes nothing",
        [&](size_t) { EXPECT_EQ(L"1618", ReadText(secondExit)); }},
-      {"4 one file of the unfinished run can't be put back at first", [] {}, ended, {1, 32, 0},
+      {"one file of the unfinished run can't be put back at first", [] {}, ended, {1, 32, 0},
        L"the unfinished run ", [&](size_t run) {
          if (run == 0) held = CreateFileW(Modules().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
          if (run == 1) CloseHandle(held);
        }},
-      {"5 installer that can't start after an unfinished run", [] {},
+      {"installer that can't start after an unfinished run", [] {},
        ended + L"env VERSANT_DBID=installer-db\n", {1, ERROR_BAD_EXE_FORMAT}, L"the unfinished run ",
        [&](size_t) { WriteBytes(update_ + L"\\" + kInstaller, "not a program"); }},
-      {"5 stale backup copy", [&] { WriteBytes(stale, "stale"); }, damage_, {0},
+      {"stale backup copy, the installer changes the run's own: both set aside, neither lost",
+       [&] { WriteBytes(stale, "stale"); }, damage_ + L"file " + stale + L"=the installer's\n", {0},
        L"no unfinished run holds is set aside", [&](size_t) {
          Names aside = Find(stale + L".*");
-         EXPECT_EQ("stale", ReadBytes(data_ + L"\\Data\\LocalCfg\\" + aside.at(0)));
+         std::sort(aside.begin(), aside.end());  // "<slot>.<run id>", then "<slot>.<run id>-2"
+         ASSERT_EQ(2u, aside.size());
+         EXPECT_EQ("stale", ReadBytes(data_ + L"\\Data\\LocalCfg\\" + aside[0]));
+         EXPECT_EQ("the installer's", ReadBytes(data_ + L"\\Data\\LocalCfg\\" + aside[1]));
        }},
-      {"6 settings file in UTF-16 without byte-order mark", [&] {
+      {"settings file in UTF-16 without byte-order mark", [&] {
          std::wstring text = Section() + L"\r\n";
          for (const wchar_t* plan : {L"2D-PIPE", L"3D-PIPE", L"ISO", L"Hookup"})
            text += L"[" + std::wstring(plan) + L"]\r\nAPP_ACADARGUMENT=/nologo /product ACA\r\n";
          const char* bytes = reinterpret_cast<const char*>(text.data());
          WriteBytes(settings_, std::string(bytes, text.size() * 2));
        }, damage_, {0}, L"can't be read", nothing},
-      {"7 package mode after an unfinished run, the package has backup copies' names",
+      {"package mode after an unfinished run, the package has backup copies' names",
        [&] {
          for (const wchar_t* name : {L"Modules.ini.upd", L"Modules.ini.upd.20240101-000000-1"})
            WriteBytes(update_ + L"\\vskr_update\\Veskaro\\LocalCfg\\" + name, "package's");
@@ -205,14 +276,14 @@ TEST_F(NothingLost, UpdateRunsEndWithTheOriginalConfiguration) {
        ended, {1, 0}, L"is a backup copy of the configuration: not replaced", [&](size_t) {
          EXPECT_EQ("set aside", ReadBytes(stale + L".20240101-000000-1"));
        }, L"INSTALL_FROM_ZIP"},
-      {"9 database variable of type REG_MULTI_SZ",
+      {"database variable of type REG_MULTI_SZ",
        [] { SetMachineText(kEnvironmentKeyPath, L"VERSANT_DBID_NODE", L"node1", REG_MULTI_SZ); },
        damage_ + L"env VERSANT_DBID_NODE=node9\n", {0}, L"is of type REG_MULTI_SZ (7): not saved",
        [](size_t) {
          EXPECT_EQ(L"node9", ReadMachineValue(kEnvironmentKeyPath, L"VERSANT_DBID_NODE").Text());
          SetMachineText(kEnvironmentKeyPath, L"VERSANT_DBID_NODE", L"node1", REG_MULTI_SZ);
        }},
-      {"10 restoration before the registration, the wait logged",
+      {"restoration before the registration, the wait logged",
        [] { SetEnvironmentVariableW(L"VSKR_INSTALLER_LEFTOVER_MS", L"1500"); }, damage_, {0},
        L"waiting while 1 process(es) named qiro_upd240046_win64.exe run (process ids ", [&](size_t) {
          EXPECT_LT(Log().find(L"restored from its backup copy: \"" + settings_),
@@ -239,13 +310,14 @@ TEST_F(NothingLost, UpdateRunsEndWithTheOriginalConfiguration) {
 // before the backup copies: what it wrote is put back.
 TEST_F(NothingLost, NoInstallerRunsWithoutACompleteBackup) {
   HANDLE held = INVALID_HANDLE_VALUE;
-  const std::pair<const char*, DWORD> rows[] = {
-      {"4 Modules.ini held by another program", ERROR_SHARING_VIOLATION},
-      {"4 a folder in the way of the backup copy", ERROR_DIRECTORY},
-      {"4 full disk", ERROR_DISK_FULL},
-      {"5 stale backup copy held open", ERROR_SHARING_VIOLATION},
+  enum Held { None, ModulesHeld, StaleHeld };
+  const std::tuple<const char*, DWORD, Held> rows[] = {
+      {"Modules.ini held by another program", ERROR_SHARING_VIOLATION, ModulesHeld},
+      {"a folder in the way of the backup copy", ERROR_DIRECTORY, None},
+      {"full disk", ERROR_DISK_FULL, None},
+      {"stale backup copy held open", ERROR_SHARING_VIOLATION, StaleHeld},
   };
-  for (const auto& [fault, exit] : rows) {
+  for (const auto& [fault, exit, holding] : rows) {
     SCOPED_TRACE(fault);
     Install();
     SetProductText(L"Linked_ACAD_Product", L"0");
@@ -260,11 +332,11 @@ TEST_F(NothingLost, NoInstallerRunsWithoutACompleteBackup) {
       mounted_ = data_ + L"\\Data\\LocalCfg";
       WriteBytes(Modules(), std::string(40960, 'm'));
     }
-    if (fault[0] == '5') WriteBytes(Modules() + L".upd", "stale");
+    if (holding == StaleHeld) WriteBytes(Modules() + L".upd", "stale");
     const std::string original = Configuration();
-    if (fault[2] == 'M')  // held without any sharing
+    if (holding == ModulesHeld)  // held without any sharing
       held = CreateFileW(Modules().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (fault[0] == '5') held = HoldWithoutWriteSharing(Modules() + L".upd");
+    if (holding == StaleHeld) held = HoldWithoutWriteSharing(Modules() + L".upd");
     RunResult run = Run(damage_);
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     held = INVALID_HANDLE_VALUE;
@@ -293,15 +365,15 @@ TEST_F(NothingLost, OnlyTheUpdatesOwnFilesGo) {
     std::vector<std::pair<std::wstring, std::string>> kept;
   };
   const Row rows[] = {
-      {"7 installer that can't start, in the installation's root folder", root_, L"/quiet",
+      {"installer that can't start, in the installation's root folder", root_, L"/quiet",
        ERROR_BAD_EXE_FORMAT, {installer, L"\\vskr_update.zip", L"\\vskr_update"},
        {{root_ + L"\\Sys2021\\VC_BaseSBCS_RD.dll", "library"}, {root_ + L"\\App\\menu.cfg", "new"},
         {root_ + L"\\other setup.exe", "another product's"}}},
-      {"7 installer that can't start, in a shared downloads folder", downloads, L"/quiet",
+      {"installer that can't start, in a shared downloads folder", downloads, L"/quiet",
        ERROR_BAD_EXE_FORMAT, {installer, L"\\vskr_update", L"\\App", L"\\notes.txt"},
        {{downloads + L"\\other setup.exe", "another product's"},
         {root_ + L"\\App\\menu.cfg", "installed"}}},
-      {"11 a folder link in the update folder, a file under it listed by the archive", update_,
+      {"a folder link in the update folder, a file under it listed by the archive", update_,
        L"/quiet", ERROR_BAD_EXE_FORMAT, {installer, L"\\vskr_update", L"\\notes.txt", L"\\App"},
        {{elsewhere + L"\\readme.txt", "not the update's"}}},
   };

@@ -117,7 +117,7 @@ TEST_F(SampleRun, RunEndingEarlyTellsWhyAndChangesNothing) {
   const std::tuple<const wchar_t*, std::wstring, DWORD, std::vector<Dialog>> rows[] = {
       {L"", root_ + L"\\Sys2021\\VC_BaseSBCS_RD.dll", ERROR_PATH_NOT_FOUND, {kNoProgramPath}},
       {L"/quiet", update_ + L"\\" + kInstaller, ERROR_FILE_NOT_FOUND, {kNoUpdateFile}},
-      {L"install_from_zip", L"", ERROR_FILE_NOT_FOUND, {kNoUpdateFile}},  // update mode
+      {L"install_from_zip", update_ + L"\\" + kInstaller, ERROR_FILE_NOT_FOUND, {kNoUpdateFile}},  // update mode
       {L"/s XINSTALL_FROM_ZIPX", L"", ERROR_FILE_NOT_FOUND, {}},          // package mode
   };
   WriteBytes(update_ + L"\\qiro_upd240046_win32.exe", "MZ");
@@ -126,6 +126,8 @@ TEST_F(SampleRun, RunEndingEarlyTellsWhyAndChangesNothing) {
   std::string settings = ReadBytes(settings_);
   for (const auto& [arguments, removed, exitCode, dialogs] : rows) {
     SCOPED_TRACE(Narrow(arguments));
+    WriteBytes(root_ + L"\\Sys2021\\VC_BaseSBCS_RD.dll", "library");  // each row takes away its own
+    InstallStandIn(L"standin_installer64.exe", update_ + L"\\" + kInstaller);
     DeleteFileW(removed.c_str());
     RunResult run = Run(arguments);
     EXPECT_EQ(exitCode, run.exitCode);

@@ -13,6 +13,11 @@
 //                               ended by a restart or the Task Manager)
 //   run <file>=<command line>   start the command line, wait for it (60 s at
 //                               most) and write its exit code into <file>
+//   hold <path>=<command line>  open <path> without sharing and start the
+//                               command line with that handle, not waited for:
+//                               a helper left behind that keeps the file from
+//                               being read, written, renamed or deleted while
+//                               it runs
 // Registry changes go to the 64-bit view, as the real installer's do.
 #pragma once
 
@@ -70,6 +75,21 @@ inline void RunAndRecord(const std::wstring& exitCodeFile, std::wstring commandL
   CloseHandle(info.hProcess);
 }
 
+inline void HoldInHelper(const std::wstring& path, std::wstring commandLine) {
+  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, &inherited,
+                            OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                     &startup, &info)) {
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+  }
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
 inline void DeleteTree(const std::wstring& folder) {
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
@@ -105,6 +125,8 @@ inline void Perform(const std::wstring& line) {
                     right);
   } else if (verb == L"run") {
     RunAndRecord(left, right);
+  } else if (verb == L"hold") {
+    HoldInHelper(left, right);
   } else if (verb == L"reg") {
     SetMachineValue(L"SOFTWARE\\Quendris\\VESKARO", left, right);
   } else if (verb == L"ini") {

@@ -7,8 +7,9 @@
 // the tests see which planted file was started. Asked to list an archive
 // ("-tf"), it prints the file named by VSKR_TAR_LISTING as the listing.
 // Two parts that the tests start it for themselves, by its last arguments:
-//   sleep              runs for a minute: a program of the installation that
-//                      holds its own file while it runs
+//   [MS] sleep         runs for a minute (or MS milliseconds): a program of the
+//                      installation that holds its own file while it runs, or a
+//                      helper that holds a file it was handed
 //   end-updater PATTERN  waits for a running vskr_updater.exe, then until a
 //                      file matches PATTERN, and ends the updater at once
 //                      (an updater ended by a restart in the middle of its work)
@@ -81,7 +82,8 @@ int wmain(int argc, wchar_t** argv) {
 #else
   AppendStandInLog();
 #endif
-  if (argc >= 2 && std::wstring(argv[argc - 1]) == L"sleep") Sleep(60000);
+  if (argc >= 2 && std::wstring(argv[argc - 1]) == L"sleep")
+    Sleep(argc >= 3 && _wtoi(argv[argc - 2]) > 0 ? _wtoi(argv[argc - 2]) : 60000);
   if (argc >= 3 && std::wstring(argv[argc - 2]) == L"end-updater")
     return EndUpdaterWhen(argv[argc - 1]);
   if (argc >= 4 && std::wstring(argv[argc - 3]) == L"swap-when")

@@ -39,13 +39,13 @@ TEST(Cleanup, FolderThatIsNotTheUpdatesOwnIsNeverRemovedWhole) {
       profile + L"\\Update 1",  // directly in a profile, like another user's Desktop
       links + L"\\to windows", links + L"\\to public desktop"};
   for (const std::wstring& folder : refused)
-    EXPECT_FALSE(MayRemoveUpdaterFolder(tmk_String(folder.c_str()))) << Narrow(folder);
+    EXPECT_FALSE(MayRemoveFolderWhole(tmk_String(folder.c_str()))) << Narrow(folder);
   const std::wstring allowed[] = {
       L"C:\\vskr_tests\\Upd Test", L"c:\\VSKR_TESTS\\upd test\\", windows + L"\\Temp\\update",
       KnownFolderPath(FOLDERID_Desktop) + L"\\Update 1", L"C:\\Program Files\\Veskaro\\Update",
       KnownFolderPath(FOLDERID_PublicDocuments) + L"\\Update", links + L"\\to update"};
   for (const std::wstring& folder : allowed)
-    EXPECT_TRUE(MayRemoveUpdaterFolder(tmk_String(folder.c_str()))) << Narrow(folder);
+    EXPECT_TRUE(MayRemoveFolderWhole(tmk_String(folder.c_str()))) << Narrow(folder);
   DeleteTreeNoFollow(links);
 }
 
