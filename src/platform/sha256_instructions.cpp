@@ -52,8 +52,9 @@ VSKR_SHA_TARGET void Sha256Blocks(uint32_t state[8], const unsigned char* data, 
   // Big-endian words of the message.
   const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
   // The state as the instructions take it: A B E F and C D G H.
-  __m128i cdab = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0xB1);
-  __m128i efgh = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4)), 0x1B);
+  const __m128i* stateWords = reinterpret_cast<const __m128i*>(state);
+  __m128i cdab = _mm_shuffle_epi32(_mm_loadu_si128(stateWords), 0xB1);
+  __m128i efgh = _mm_shuffle_epi32(_mm_loadu_si128(stateWords + 1), 0x1B);
   __m128i abef = _mm_alignr_epi8(cdab, efgh, 8);
   __m128i cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
   for (; blocks > 0; --blocks, data += 64) {
