@@ -55,7 +55,8 @@ DWORD Refuse(const wchar_t* why, const std::wstring& path) {
 // The list's signature judged against the updater's signer.
 DWORD JudgeListSignature(const std::wstring& listPath, const std::string& list,
                          const SignerSubject& updater) {
-  const std::wstring signaturePath = listPath + L".p7";
+  const std::wstring signaturePath =
+      listPath.substr(0, listPath.rfind(L'\\') + 1) + kPackageListSignatureName;
   bool there = false;
   std::string signature;
   DWORD error = ReadWholeFile(signaturePath, there, signature);
