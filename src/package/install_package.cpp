@@ -21,13 +21,17 @@ double Seconds() {
   return frequency.QuadPart ? static_cast<double>(now.QuadPart) / frequency.QuadPart : 0.0;
 }
 
+// 0 when the package folder is there; ERROR_FILE_NOT_FOUND when it is not
+// (or a file has its name); else the error of the look-up (an offline
+// share, access denied), so that a package that can't be read is no
+// "no package".
 DWORD FindPackageFolder(const tmk_String& packageRoot) {
   DWORD attributes = GetFileAttributesW(packageRoot.Text());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return ERROR_SUCCESS;
   DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
   LogFailure(L"finding the package folder", packageRoot.Text(), error);
-  return ERROR_FILE_NOT_FOUND;
+  return IsMissingError(error) || error == ERROR_DIRECTORY ? ERROR_FILE_NOT_FOUND : error;
 }
 
 // Plans every row; returns the first row's error (each is logged).
@@ -58,7 +62,8 @@ DWORD Undo(RunJournal& journal, const std::vector<PackageReplacement>& files, DW
 }
 
 // Records the plan, then switches and finishes it; `start` is when the run
-// began to plan.
+// began to plan. The old files are removed only once the journal holds the
+// switch as complete: a run ended before that is undone by the next one.
 DWORD Transact(const PackagePlan& plan, RunJournal& journal, double start) {
   const std::vector<PackageReplacement>& files = plan.Files();
   DWORD error = journal.RecordPackagePlan(files);
@@ -68,16 +73,25 @@ DWORD Transact(const PackagePlan& plan, RunJournal& journal, double start) {
   error = SwitchInFiles(plan, kPackageThreads);
   if (error != ERROR_SUCCESS) return Undo(journal, files, error);
   double switched = Seconds();
-  // Left at Switching, a run ended from here on would be undone by the next
-  // one: one version as well.
-  (void)journal.RecordPackageStage(PackageStage::Switched);
+  error = journal.RecordPackageStage(PackageStage::Switched);
+  if (error != ERROR_SUCCESS) {
+    LogLine(L"package: every file is switched, but the journal could not record it: the switch "
+            L"is undone");
+    return Undo(journal, files, error);
+  }
   DWORD finished = FinishPackageFiles(files, kPackageThreads);
-  if (finished == ERROR_SUCCESS || finished == ERROR_SUCCESS_REBOOT_REQUIRED)
-    (void)journal.RecordPackageStage(PackageStage::Done);  // else the next run tries again
+  // The installation is the package's version whatever the removal gave (a
+  // file left is logged); a failed record is logged, and the next run
+  // finishes the switch again, which finds nothing left to do.
+  (void)journal.RecordPackageStage(PackageStage::Done);
   LogLine(L"package: %zu files replaced (plan %.2f s, switch %.2f s, removal of the old files "
           L"%.2f s)",
           files.size(), planned - start, switched - planned, Seconds() - switched);
   return finished;
+}
+
+const wchar_t* StageName(PackageStage stage) {
+  return stage == PackageStage::Switched ? L"switched" : L"switching";
 }
 
 }  // namespace
@@ -102,7 +116,8 @@ DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFold
   PackagePlan plan(journal.Id(), &listed);
   error = PlanRows(rows, plan);
   if (error != ERROR_SUCCESS) {
-    LogLine(L"package: an installed file can't be replaced, so the run changes nothing");
+    LogLine(L"package: a file or folder named above can't be replaced or read, so the run "
+            L"changes nothing");
     return error;
   }
   // Judged once the plan is made, which changes nothing: the updater's own
@@ -132,21 +147,36 @@ DWORD RecoverPackageRun(RunJournal& earlier) {
   const PackageStage stage = earlier.PackageStageOf();
   if (stage == PackageStage::None || stage == PackageStage::Done) return ERROR_SUCCESS;
   const std::vector<PackageReplacement>& files = earlier.PackagePlan();
-  const bool switched = stage == PackageStage::Switched;
-  LogLine(L"package run %s did not end (%zu files, %s): %s", earlier.Id().c_str(), files.size(),
-          switched ? L"switched" : stage == PackageStage::Switching ? L"switching" : L"staging",
-          switched ? L"its old files are removed" : L"it is undone");
-  DWORD error = switched ? FinishPackageFiles(files, kPackageThreads)
-                         : UndoPackageFiles(files, kPackageThreads);
-  if (error != ERROR_SUCCESS && error != ERROR_SUCCESS_REBOOT_REQUIRED) {
-    LogLine(L"package run %s: the installation could not be brought back to one version; the "
-            L"files named above are as they were left",
+  SwitchDirection direction = SwitchDirection::Undo;
+  DWORD error = ReadSwitchDirection(files, stage == PackageStage::Switched, kPackageThreads,
+                                    direction);
+  if (error != ERROR_SUCCESS) return error;
+  const bool finish = direction == SwitchDirection::Finish;
+  LogLine(L"package run %s did not end (%zu files, recorded %s; on the disk the switch %s): %s",
+          earlier.Id().c_str(), files.size(), StageName(stage),
+          finish ? L"is complete" : L"is not complete or its undo had begun",
+          finish ? L"its old files are removed" : L"it is undone");
+  if (finish) {
+    // The installation is one version whatever the removal gives: an old
+    // file that can be neither removed nor scheduled is logged and left,
+    // and never stops a later run.
+    error = FinishPackageFiles(files, kPackageThreads);
+    if (error != ERROR_SUCCESS && error != ERROR_SUCCESS_REBOOT_REQUIRED)
+      LogLine(L"package run %s: an old file named above is left beside the new one",
+              earlier.Id().c_str());
+    LogLine(L"package run %s finished: the installation is the package's version",
             earlier.Id().c_str());
-    return error;
+  } else {
+    error = UndoPackageFiles(files, kPackageThreads);
+    if (error != ERROR_SUCCESS) {
+      LogLine(L"package run %s: the installation could not be brought back to one version; the "
+              L"files named above are as they were left, and the journal stays unfinished",
+              earlier.Id().c_str());
+      return error;
+    }
+    LogLine(L"package run %s undone: the installation is as it was before it",
+            earlier.Id().c_str());
   }
-  LogLine(switched ? L"package run %s finished: the installation is the package's version"
-                   : L"package run %s undone: the installation is as it was before it",
-          earlier.Id().c_str());
   // A failed record is logged; the next run would find nothing left to do.
   (void)earlier.RecordPackageStage(PackageStage::Done);
   return ERROR_SUCCESS;

@@ -21,7 +21,8 @@
 // temporary names carry the run id of `journal`, which records the plan and
 // each stage before anything is changed (Switching before the first rename,
 // Switched after the last, Done once the old files are gone or the run is
-// undone). Whatever stops it before the switch is complete leaves the
+// undone). The old files are removed only once Switched is recorded; a
+// record that fails undoes the switch. Whatever stops it before the switch is complete leaves the
 // installation as it was: contents, attributes, time stamps, and no file of
 // the run. Returns:
 //   0                              every planned file replaced
@@ -29,6 +30,8 @@
 //                                  use (a loaded program file) is removed at
 //                                  the next restart
 //   ERROR_FILE_NOT_FOUND           no package folder; nothing changed
+//   the error of a package folder that is there but can't be looked at;
+//   nothing changed
 //   ERROR_INVALID_DATA             the package list is invalid; nothing
 //                                  changed
 //   ERROR_INVALID_IMAGE_HASH (577) the package refused for its list, its
@@ -41,13 +44,16 @@
 //                                  absolute path; nothing changed
 //   ERROR_ACCESS_DENIED            an installed file is read-only, hidden or
 //                                  a system file; nothing changed
+//   the error of a row folder, package folder or installed folder that is
+//   there but can't be read (e.g. ERROR_BAD_NETPATH); nothing changed
 //   ERROR_DISK_FULL                no room for the new files; nothing changed
 //   the error of a copy, rename or record that failed (e.g.
 //   ERROR_SHARING_VIOLATION for a file held without delete sharing);
 //   nothing changed, unless the undo failed too (logged; the journal is
 //   then left at its stage, and the next run undoes the rest)
 //   the error of an old file that could be neither removed nor scheduled
-//   for the restart: every planned file replaced, that old one left
+//   for the restart: every planned file replaced, that old one left (and
+//   logged); the journal records the run done
 // The run log tells each row, what stopped the run (file or row, and the
 // error), what was undone, and the time each step took.
 [[nodiscard]] DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFolder,
@@ -55,11 +61,14 @@
                                    OwnSignatureCheck& own);
 
 // Brings the installation back to one version after an earlier package run
-// that did not end, from its journal's plan and stage alone: a run ended
-// before or during its switch is undone (the old files are renamed back, the
-// new ones removed), one ended after its switch is finished
-// (its old files are removed, those in use scheduled for the restart).
-// Logs what it did and records the stage Done. Returns 0 (also for a run
-// with nothing to do), or the error that kept the installation from one
-// version (the journal keeps its stage for the next run).
+// that did not end, from its journal's plan and stage and what lies on the
+// disk (ReadSwitchDirection): a run whose switch was not complete, or whose
+// undo had begun, is undone (the old files are renamed back, the new ones
+// removed); one whose switch was complete is finished (its old files are
+// removed, those in use scheduled for the restart; one that can be neither
+// is logged and left). Logs what it did and records the stage Done. Returns
+// 0 (also for a run with nothing to do, and for a finished run that left an
+// old file), or the error that kept the installation from one version (a
+// file that could not be undone; the journal keeps its stage for the next
+// run).
 [[nodiscard]] DWORD RecoverPackageRun(RunJournal& earlier);

@@ -3,12 +3,10 @@
 // the list that collects them over all rows.
 #include "package/package_plan.h"
 
-#include <io.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cwchar>
 
+#include "platform/long_path.h"
 #include "platform/run_log.h"
 #include "platform/unique_handle.h"
 #include "settings/update_files.h"
@@ -29,16 +27,21 @@ bool IsDotEntry(const wchar_t* name) {
   return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
 }
 
-// Looks `path` up exactly as given (a find-first search on the path itself).
-// Returns true and sets `attributes` and `name` (the entry's long name) when
-// something is there; neither is touched otherwise.
-bool FindPath(const tmk_String& path, DWORD& attributes, std::wstring& name) {
-  WIN32_FIND_DATAW found;
-  vskr::UniqueFindHandle search(FindFirstFileW(path.Text(), &found));
-  if (!search) return false;
-  attributes = found.dwFileAttributes;
-  name = found.cFileName;
-  return true;
+// Looks `path` up exactly as given (a find-first search on the path
+// itself). Returns 0 with `found` set, and `attributes` and `name` (the
+// entry's long name) when found; or the system's error of any answer other
+// than "not there".
+DWORD FindPath(const tmk_String& path, bool& found, DWORD& attributes, std::wstring& name) {
+  WIN32_FIND_DATAW entry;
+  vskr::UniqueFindHandle search(FindFirstFileW(path.Text(), &entry));
+  found = search.IsValid();
+  if (!found) {
+    DWORD error = GetLastError();
+    return IsMissingError(error) ? ERROR_SUCCESS : error;
+  }
+  attributes = entry.dwFileAttributes;
+  name = entry.cFileName;
+  return ERROR_SUCCESS;
 }
 
 // The entries of one installation folder, by long and by short name, read
@@ -48,22 +51,28 @@ bool FindPath(const tmk_String& path, DWORD& attributes, std::wstring& name) {
 // while the folder is walked.
 class InstalledEntries {
  public:
-  // False when the folder can't be read.
-  bool Read(const tmk_String& folder) {
+  // Returns 0 (a folder that is not there has no entries), or the system's
+  // error of a folder that could not be read to its end.
+  DWORD Read(const tmk_String& folder) {
     tmk_String pattern = Concatenate(WithBackslash(folder), L"*");
     WIN32_FIND_DATAW found;
     vskr::UniqueFindHandle search(FindFirstFileExW(pattern.Text(), FindExInfoStandard, &found,
                                                    FindExSearchNameMatch, nullptr, 0));
-    if (!search) return false;
+    if (!search) {
+      DWORD error = GetLastError();
+      return IsMissingError(error) ? ERROR_SUCCESS : error;
+    }
     do {
       entries_.push_back({found.cFileName, found.cFileName, found.dwFileAttributes});
       if (found.cAlternateFileName[0] != 0)
         entries_.push_back({found.cAlternateFileName, found.cFileName, found.dwFileAttributes});
     } while (FindNextFileW(search.Get(), &found));
+    DWORD end = GetLastError();
+    if (end != ERROR_NO_MORE_FILES) return end;
     std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
       return CompareNames(a.name.c_str(), b.name.c_str()) < 0;
     });
-    return true;
+    return ERROR_SUCCESS;
   }
 
   // The first entry whose name equals `name` when case is ignored; null
@@ -93,37 +102,76 @@ class InstalledEntries {
 // there, even with case ignored, is not installed; one that is there
 // exactly is, with the attributes read. Any other answer comes from the
 // file system: a name that is there with other case (a folder may compare
-// case-sensitively), a name that ends in a dot or a blank (the system trims
-// those from a path), and every name of a folder that can't be read.
+// case-sensitively) and a name that ends in a dot or a blank (the system
+// trims those from a path).
 class InstalledFolder {
  public:
   explicit InstalledFolder(const tmk_String& folder)
       : folder_(folder), prefix_(WithBackslash(folder)) {}
 
-  // True when `name` is installed; then `attributes` and `installedName`
-  // (its long name as the folder holds it) are set.
-  bool LookUp(const wchar_t* name, DWORD& attributes, std::wstring& installedName) {
+  // Returns 0 with `found` true when `name` is installed; then `attributes`
+  // and `installedName` (its long name as the folder holds it) are set. Or
+  // the system's error when the folder or the name can't be read.
+  DWORD LookUp(const wchar_t* name, bool& found, DWORD& attributes, std::wstring& installedName) {
+    found = false;
     if (!read_) {
       read_ = true;
-      listed_ = entries_.Read(folder_);
+      listing_ = entries_.Read(folder_);
+      if (listing_ != ERROR_SUCCESS)
+        LogFailure(L"reading an installation folder", folder_.Text(), listing_);
     }
+    if (listing_ != ERROR_SUCCESS) return listing_;
     size_t length = std::wcslen(name);
     bool trimmed = length > 0 && (name[length - 1] == L'.' || name[length - 1] == L' ');
     const std::wstring* listedName =
-        listed_ && !trimmed ? entries_.Find(name, attributes, installedName) : nullptr;
-    if (listedName != nullptr && *listedName == name) return true;
-    if (listed_ && !trimmed && listedName == nullptr) return false;
-    return FindPath(Concatenate(prefix_, name), attributes, installedName);
+        trimmed ? nullptr : entries_.Find(name, attributes, installedName);
+    if (!trimmed && listedName == nullptr) return ERROR_SUCCESS;
+    found = listedName != nullptr && *listedName == name;
+    if (found) return ERROR_SUCCESS;
+    tmk_String path = Concatenate(prefix_, name);
+    DWORD error = FindPath(path, found, attributes, installedName);
+    if (error != ERROR_SUCCESS) LogFailure(L"looking for an installed file", path.Text(), error);
+    return error;
+  }
+
+  // The identity of the installed entry `name` of this folder: the folder
+  // is opened once (no access asked for, so a folder in use opens too).
+  DWORD Identify(const std::wstring& name, InstalledIdentity& identity) {
+    if (!identified_) {
+      vskr::UniqueFileHandle handle(
+          CreateFileW(ExtendedPath(folder_.Text()).c_str(), 0,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      BY_HANDLE_FILE_INFORMATION info{};
+      if (!handle || !GetFileInformationByHandle(handle.Get(), &info)) {
+        DWORD error = GetLastError();
+        LogFailure(L"identifying an installation folder", folder_.Text(), error);
+        return error;
+      }
+      identified_ = true;
+      folderIdentity_.volume = info.dwVolumeSerialNumber;
+      folderIdentity_.folderHigh = info.nFileIndexHigh;
+      folderIdentity_.folderLow = info.nFileIndexLow;
+      // A file system that tells no file index (some network shares) gives
+      // every folder 0: the folder is then known by its path.
+      byPath_ = info.nFileIndexHigh == 0 && info.nFileIndexLow == 0;
+    }
+    identity = folderIdentity_;
+    identity.name = byPath_ ? prefix_.Text() + name : name;
+    return ERROR_SUCCESS;
   }
 
   const tmk_String& Prefix() const { return prefix_; }
 
  private:
-  const tmk_String& folder_;
+  tmk_String folder_;
   tmk_String prefix_;
   InstalledEntries entries_;
   bool read_ = false;
-  bool listed_ = false;
+  DWORD listing_ = ERROR_SUCCESS;
+  bool identified_ = false;
+  bool byPath_ = false;
+  InstalledIdentity folderIdentity_;
 };
 
 DWORD PlanEntries(const tmk_String& source, InstalledFolder& installed, PackagePlan& plan,
@@ -133,9 +181,11 @@ DWORD PlanEntries(const tmk_String& source, InstalledFolder& installed, PackageP
 // and is no link.
 DWORD PlanSubfolder(const tmk_String& sourcePath, InstalledFolder& installed, const wchar_t* name,
                     PackagePlan& plan, unsigned long& planned) {
+  bool found = false;
   DWORD attributes = 0;
   std::wstring installedName;
-  if (!installed.LookUp(name, attributes, installedName)) return ERROR_SUCCESS;
+  DWORD error = installed.LookUp(name, found, attributes, installedName);
+  if (error != ERROR_SUCCESS || !found) return error;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_SUCCESS;  // a file of that name
   tmk_String destination = Concatenate(installed.Prefix(), installedName.c_str());
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -149,14 +199,15 @@ DWORD PlanSubfolder(const tmk_String& sourcePath, InstalledFolder& installed, co
 }
 
 // A package file: planned when an installed file of its name is there.
-DWORD PlanFile(const tmk_String& sourcePath, unsigned long long bytes, InstalledFolder& installed,
-               const wchar_t* name, PackagePlan& plan, unsigned long& planned) {
-  PackageSource source{sourcePath.Text(), bytes};
+DWORD PlanFile(PackageSource source, InstalledFolder& installed, const wchar_t* name,
+               PackagePlan& plan, unsigned long& planned) {
   if (plan.Listed() && !plan.Listed()->Admit(source.path, source.verified, source.digest))
     return ERROR_SUCCESS;  // not on the list: never copied
+  bool found = false;
   DWORD attributes = 0;
   std::wstring installedName;
-  if (!installed.LookUp(name, attributes, installedName)) return ERROR_SUCCESS;  // not added
+  DWORD error = installed.LookUp(name, found, attributes, installedName);
+  if (error != ERROR_SUCCESS || !found) return error;                // not added
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_SUCCESS;  // a folder of that name
   std::wstring path = installed.Prefix().Text() + installedName;
   if (IsBackupSlotName(installedName)) {
@@ -171,7 +222,14 @@ DWORD PlanFile(const tmk_String& sourcePath, unsigned long long bytes, Installed
                                                    : L"a system file");
     return ERROR_ACCESS_DENIED;
   }
-  plan.Add(source, path);
+  InstalledIdentity identity;
+  error = installed.Identify(installedName, identity);
+  if (error != ERROR_SUCCESS) return error;
+  if (source.readOnly)
+    LogLine(L"package: \"%s\" is read-only in the package; its copy at \"%s\" is installed "
+            L"writable",
+            source.path.c_str(), path.c_str());
+  plan.Add(source, path, identity);
   ++planned;
   return ERROR_SUCCESS;
 }
@@ -180,36 +238,51 @@ DWORD PlanFile(const tmk_String& sourcePath, unsigned long long bytes, Installed
 DWORD PlanEntries(const tmk_String& source, InstalledFolder& installed, PackagePlan& plan,
                   unsigned long& planned) {
   tmk_String sourcePrefix = WithBackslash(source);
-  tmk_String pattern = Concatenate(sourcePrefix, L"*.*");
-  _wfinddata64_t entry{};
-  vskr::UniqueCrtFind search(_wfindfirst64(pattern.Text(), &entry));
+  tmk_String pattern = Concatenate(sourcePrefix, L"*");
+  WIN32_FIND_DATAW entry;
+  vskr::UniqueFindHandle search(FindFirstFileExW(pattern.Text(), FindExInfoBasic, &entry,
+                                                 FindExSearchNameMatch, nullptr, 0));
   if (!search) {
     // A missing source folder is the ordinary case: the package has none.
-    if (errno != ENOENT) LogLine(L"the package folder \"%s\" can't be read", source.Text());
-    return ERROR_SUCCESS;
+    DWORD error = GetLastError();
+    if (IsMissingError(error)) return ERROR_SUCCESS;
+    LogFailure(L"reading a package folder", source.Text(), error);
+    return error;
   }
   DWORD first = ERROR_SUCCESS;
   do {
-    if (IsDotEntry(entry.name)) continue;
-    tmk_String sourcePath = Concatenate(sourcePrefix, entry.name);
+    if (IsDotEntry(entry.cFileName)) continue;
+    tmk_String sourcePath = Concatenate(sourcePrefix, entry.cFileName);
     DWORD error = ERROR_SUCCESS;
-    if (!(entry.attrib & _A_SUBDIR)) {
-      error = PlanFile(sourcePath, static_cast<unsigned long long>(entry.size), installed,
-                       entry.name, plan, planned);
-    } else if (!(entry.attrib & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      PackageSource file{sourcePath.Text(),
+                         (static_cast<unsigned long long>(entry.nFileSizeHigh) << 32) |
+                             entry.nFileSizeLow,
+                         (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0};
+      error = PlanFile(file, installed, entry.cFileName, plan, planned);
+    } else if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       // A folder link of the package is not followed: one that points back
       // up the tree would never end.
-      error = PlanSubfolder(sourcePath, installed, entry.name, plan, planned);
+      error = PlanSubfolder(sourcePath, installed, entry.cFileName, plan, planned);
     }
     if (first == ERROR_SUCCESS) first = error;
-  } while (_wfindnext64(search.Get(), &entry) == 0);
+  } while (FindNextFileW(search.Get(), &entry));
+  DWORD end = GetLastError();
+  if (end != ERROR_NO_MORE_FILES) {
+    LogFailure(L"reading a package folder to its end", source.Text(), end);
+    if (first == ERROR_SUCCESS) first = end;
+  }
   return first;
 }
 
 }  // namespace
 
-bool InstalledPathLess::operator()(const std::wstring& a, const std::wstring& b) const {
-  return CompareNames(a.c_str(), b.c_str()) < 0;
+bool InstalledIdentityLess::operator()(const InstalledIdentity& a,
+                                       const InstalledIdentity& b) const {
+  if (a.volume != b.volume) return a.volume < b.volume;
+  if (a.folderHigh != b.folderHigh) return a.folderHigh < b.folderHigh;
+  if (a.folderLow != b.folderLow) return a.folderLow < b.folderLow;
+  return CompareNames(a.name.c_str(), b.name.c_str()) < 0;
 }
 
 PackagePlan::PackagePlan(const std::wstring& runId, ListedFiles* listed)
@@ -217,13 +290,14 @@ PackagePlan::PackagePlan(const std::wstring& runId, ListedFiles* listed)
       stagedSuffix_(L".vskr-" + runId + L".new"),
       asideSuffix_(L".vskr-" + runId + L".old") {}
 
-void PackagePlan::Add(const PackageSource& source, const std::wstring& installed) {
-  auto known = index_.find(installed);
+void PackagePlan::Add(const PackageSource& source, const std::wstring& installed,
+                      const InstalledIdentity& identity) {
+  auto known = index_.find(identity);
   if (known != index_.end()) {
     sources_[known->second] = source;
     return;
   }
-  index_.emplace(installed, files_.size());
+  index_.emplace(identity, files_.size());
   files_.push_back({installed, installed + stagedSuffix_, installed + asideSuffix_});
   sources_.push_back(source);
 }
@@ -236,9 +310,19 @@ unsigned long long PackagePlan::Bytes() const {
 
 DWORD PlanFolderTree(const tmk_String& source, const tmk_String& destination, PackagePlan& plan,
                      unsigned long& planned) {
+  bool found = false;
   DWORD attributes = 0;
   std::wstring name;
-  if (!FindPath(destination, attributes, name)) return ERROR_SUCCESS;  // nothing to refresh
+  DWORD error = FindPath(destination, found, attributes, name);
+  if (error != ERROR_SUCCESS) {
+    LogFailure(L"looking for an installation folder", destination.Text(), error);
+    return error;
+  }
+  if (!found) return ERROR_SUCCESS;  // nothing to refresh
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    LogLine(L"package: \"%s\" is a file, not an installation folder", destination.Text());
+    return ERROR_DIRECTORY;
+  }
   InstalledFolder installed(destination);
   return PlanEntries(source, installed, plan, planned);
 }

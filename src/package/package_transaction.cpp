@@ -5,43 +5,58 @@
 #include "package/file_holders.h"
 #include "package/package_verification.h"
 #include "package/parallel_steps.h"
+#include "platform/file_content.h"
 #include "platform/hashing_copy.h"
+#include "platform/long_path.h"
 #include "platform/path_identity.h"
 #include "platform/run_log.h"
 
 namespace {
 
 // --- the file system's primitives; each returns 0 or the system's error ---
-
-// Sets `there` when something is at `path`.
-DWORD LookFor(const std::wstring& path, bool& there) {
-  there = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-  DWORD error = there ? ERROR_SUCCESS : GetLastError();
-  return IsMissingError(error) ? ERROR_SUCCESS : error;
-}
+// Each takes the plain path (as the plan and the log name it) and works on
+// its extended form, so that a temporary name past MAX_PATH works too.
 
 // Renames a file within its folder; never over another file.
 DWORD RenameFile(const std::wstring& from, const std::wstring& to) {
-  return MoveFileExW(from.c_str(), to.c_str(), 0) ? ERROR_SUCCESS : GetLastError();
+  return MoveFileExW(ExtendedPath(from).c_str(), ExtendedPath(to).c_str(), 0) ? ERROR_SUCCESS
+                                                                                : GetLastError();
 }
 
-// Deletes a file; a read-only one (a staged copy of a read-only package
-// file) loses that attribute first.
+// Takes the read-only attribute off a new copy: the package's attribute (a
+// package copied from read-only media) is not the installation's, and a
+// read-only installed file would stop the next package run.
+DWORD MakeWritable(const std::wstring& path) {
+  const std::wstring extended = ExtendedPath(path);
+  DWORD attributes = GetFileAttributesW(extended.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+  if (!(attributes & FILE_ATTRIBUTE_READONLY)) return ERROR_SUCCESS;
+  return SetFileAttributesW(extended.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)
+             ? ERROR_SUCCESS
+             : GetLastError();
+}
+
+// Deletes a file; a read-only one (what a copy of a read-only package file
+// left) loses that attribute first.
 DWORD RemoveFile(const std::wstring& path) {
-  if (DeleteFileW(path.c_str())) return ERROR_SUCCESS;
+  const std::wstring extended = ExtendedPath(path);
+  if (DeleteFileW(extended.c_str())) return ERROR_SUCCESS;
   DWORD error = GetLastError();
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
-      !(attributes & FILE_ATTRIBUTE_READONLY))
+  if (error != ERROR_ACCESS_DENIED) return error;
+  DWORD attributes = GetFileAttributesW(extended.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
     return error;
-  if (!SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
-    return GetLastError();
-  return DeleteFileW(path.c_str()) ? ERROR_SUCCESS : GetLastError();
+  if (MakeWritable(path) != ERROR_SUCCESS) return error;
+  return DeleteFileW(extended.c_str()) ? ERROR_SUCCESS : GetLastError();
 }
 
+// The system keeps the files to remove at the restart in one registry
+// value; calls from several threads at once lose entries, so the caller
+// makes them one at a time.
 DWORD RemoveAtRestart(const std::wstring& path) {
-  return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? ERROR_SUCCESS
-                                                                         : GetLastError();
+  return MoveFileExW(ExtendedPath(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)
+             ? ERROR_SUCCESS
+             : GetLastError();
 }
 
 // --- what became of each file, for the run log ---
@@ -99,8 +114,12 @@ DWORD SwitchInFile(const PackageSource& source, const PackageReplacement& file,
   DWORD error = RenameFile(file.installed, file.aside);
   if (error) return outcome.Failed(error, L"setting an installed file aside", file.installed,
                                    &file.aside);
+  // The copy loses a read-only package file's attribute: the package's
+  // attribute (a package copied from read-only media) is not the
+  // installation's.
   Sha256Digest copied{};
-  error = CopyNewFile(source.path, file.installed, source.verified ? &copied : nullptr);
+  error = CopyNewFile(ExtendedPath(source.path), ExtendedPath(file.installed),
+                      source.verified ? &copied : nullptr);
   if (error) return outcome.Failed(error, L"copying a package file in place", source.path,
                                    &file.installed);
   if (!source.verified || copied == source.digest) return 0;
@@ -112,17 +131,17 @@ DWORD SwitchInFile(const PackageSource& source, const PackageReplacement& file,
 
 DWORD RemoveIfThere(const std::wstring& path, const wchar_t* operation, FileOutcome& outcome) {
   bool there = false;
-  DWORD error = LookFor(path, there);
+  DWORD error = LookForPath(path, there);
   if (error == ERROR_SUCCESS && there) error = RemoveFile(path);
   return error ? outcome.Failed(error, operation, path) : 0;
 }
 
 DWORD UndoFile(const PackageReplacement& file, FileOutcome& outcome) {
   bool asideThere = false, installedThere = false;
-  DWORD error = LookFor(file.aside, asideThere);
+  DWORD error = LookForPath(file.aside, asideThere);
   if (error) return outcome.Failed(error, L"looking for a set-aside file", file.aside);
   if (asideThere) {
-    error = LookFor(file.installed, installedThere);
+    error = LookForPath(file.installed, installedThere);
     if (error) return outcome.Failed(error, L"looking for an installed file", file.installed);
     if (installedThere && (error = RenameFile(file.installed, file.staged)) != 0)
       return outcome.Failed(error, L"taking back a new file", file.installed, &file.staged);
@@ -132,15 +151,11 @@ DWORD UndoFile(const PackageReplacement& file, FileOutcome& outcome) {
   return RemoveIfThere(file.staged, L"removing a staged file", outcome);
 }
 
-// `waiting` receives the error of the removal when the set-aside file is
-// left for the restart to remove.
-DWORD FinishFile(const PackageReplacement& file, FileOutcome& outcome, DWORD& waiting) {
-  DWORD removal = RemoveIfThere(file.aside, L"removing a replaced file", outcome);
-  if (removal == ERROR_SUCCESS) return ERROR_SUCCESS;
-  DWORD error = RemoveAtRestart(file.aside);
-  if (error) return outcome.Failed(error, L"scheduling a replaced file's removal at the restart",
-                                   file.aside);
-  waiting = removal;
+// Removes a set-aside file when it is there. A removal that fails (a
+// program holds the file) is no failure of this step: `failed` receives its
+// error, and the caller schedules the file's removal at the restart.
+DWORD RemoveSetAside(const PackageReplacement& file, FileOutcome& outcome, DWORD& failed) {
+  failed = RemoveIfThere(file.aside, L"removing a replaced file", outcome);
   return ERROR_SUCCESS;
 }
 
@@ -258,18 +273,86 @@ DWORD SwitchInFiles(const PackagePlan& plan, unsigned threads) {
 }
 
 DWORD UndoPackageFiles(const std::vector<PackageReplacement>& files, unsigned threads) {
-  return RunFileSteps(files, threads, AfterFailure::CarryOn,
-                      [&](size_t i, FileOutcome& outcome) { return UndoFile(files[i], outcome); });
+  // From the last file to the first, against the switch's order: a run
+  // ended during the undo leaves the set-aside files of the first ones,
+  // which tells it apart from a removal (ReadSwitchDirection).
+  const size_t last = files.size() - 1;
+  return RunFileSteps(files, threads, AfterFailure::CarryOn, [&](size_t i, FileOutcome& outcome) {
+    return UndoFile(files[last - i], outcome);
+  });
+}
+
+DWORD ReadSwitchDirection(const std::vector<PackageReplacement>& files, bool recordedSwitched,
+                          unsigned threads, SwitchDirection& direction) {
+  direction = recordedSwitched ? SwitchDirection::Finish : SwitchDirection::Undo;
+  std::vector<bool> aside(files.size(), false);
+  bool undoing = false;
+  for (size_t i = 0; i < files.size(); ++i) {
+    bool asideThere = false, stagedThere = false, installedThere = true;
+    const std::wstring* looked = &files[i].aside;
+    DWORD error = LookForPath(*looked, asideThere);
+    if (error == ERROR_SUCCESS) error = LookForPath(*(looked = &files[i].staged), stagedThere);
+    if (error == ERROR_SUCCESS && asideThere)
+      error = LookForPath(*(looked = &files[i].installed), installedThere);
+    if (error != ERROR_SUCCESS) {
+      LogFailure(L"looking at a file of an unfinished package run", looked->c_str(), error);
+      return error;
+    }
+    aside[i] = asideThere;
+    // Only an undo takes a new file to its ".new" name; a set-aside file
+    // without a file at its installed name was never copied over: finishing
+    // would leave nothing there.
+    undoing = undoing || stagedThere || !installedThere;
+  }
+  if (undoing) {
+    direction = SwitchDirection::Undo;
+    return ERROR_SUCCESS;
+  }
+  // The switch and the removal each go from the first file to the last, the
+  // undo from the last to the first, each with at most `threads` files under
+  // way: set-aside files missing before the last one there are removed ones;
+  // missing after the first one there, never set aside or put back.
+  size_t first = files.size(), lastThere = 0, missingBefore = 0, missingAfter = 0;
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (!aside[i]) continue;
+    if (first == files.size()) first = i;
+    lastThere = i;
+  }
+  if (first == files.size()) return ERROR_SUCCESS;  // none left: one version either way
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (aside[i]) continue;
+    if (i < lastThere) ++missingBefore;
+    if (i > first) ++missingAfter;
+  }
+  if (missingBefore >= threads && missingAfter < threads) direction = SwitchDirection::Finish;
+  if (missingAfter >= threads && missingBefore < threads) direction = SwitchDirection::Undo;
+  return ERROR_SUCCESS;
 }
 
 DWORD FinishPackageFiles(const std::vector<PackageReplacement>& files, unsigned threads) {
   std::vector<DWORD> waiting(files.size(), ERROR_SUCCESS);
   DWORD error = RunFileSteps(files, threads, AfterFailure::CarryOn,
                              [&](size_t i, FileOutcome& outcome) {
-                               return FinishFile(files[i], outcome, waiting[i]);
+                               return RemoveSetAside(files[i], outcome, waiting[i]);
                              });
+  // One at a time, on this thread: the system's list of removals at the
+  // restart loses entries written at once.
   bool anyWaiting = false;
-  for (DWORD w : waiting) anyWaiting = anyWaiting || w != ERROR_SUCCESS;
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (!waiting[i]) continue;
+    DWORD scheduled = RemoveAtRestart(files[i].aside);
+    if (scheduled == ERROR_SUCCESS) {
+      anyWaiting = true;
+      continue;
+    }
+    LogFailureOf(waiting[i], L"removing a replaced file failed for \"%s\"", files[i].aside.c_str());
+    LogFailureOf(scheduled,
+                 L"package: the replaced file \"%s\" is left: scheduling its removal at the "
+                 L"restart failed as well; it can be deleted by hand",
+                 files[i].aside.c_str());
+    if (error == ERROR_SUCCESS) error = scheduled;
+    waiting[i] = ERROR_SUCCESS;
+  }
   if (anyWaiting) LogWaitingFiles(files, waiting);
   if (error) return error;
   return anyWaiting ? ERROR_SUCCESS_REBOOT_REQUIRED : ERROR_SUCCESS;

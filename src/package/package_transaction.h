@@ -44,7 +44,7 @@ constexpr unsigned kPackageThreads = 4;
 [[nodiscard]] DWORD SwitchInFiles(const PackagePlan& plan, unsigned threads);
 
 // Puts the installation back as it was before the switch, from the plan and
-// what lies on the disk: where a set-aside file is there, the file at the
+// what lies on the disk, from the last file to the first: where a set-aside file is there, the file at the
 // installed name (the new one, or what a copy left of it, when there) goes
 // to the ".new" name and the set-aside file back to the installed name; then
 // every ".new" file that is there is removed. For a switch that failed or
@@ -57,9 +57,32 @@ constexpr unsigned kPackageThreads = 4;
 
 // Removes each set-aside file that is there, after a complete switch. One
 // that can't be removed (a program file in use) is scheduled for removal at
-// the next restart, and the run log names it and the programs holding it.
-// Returns 0, ERROR_SUCCESS_REBOOT_REQUIRED when a file waits for the
-// restart, or the first error of a file that could be neither removed nor
-// scheduled (it stays beside the new one).
+// the next restart, one file at a time on the calling thread, and the run
+// log names it and the programs holding it. Returns 0,
+// ERROR_SUCCESS_REBOOT_REQUIRED when a file waits for the restart, or the
+// first error of a file that could be neither removed nor scheduled (it
+// stays beside the new one, and the log names it with both errors); the
+// installation holds the package's version in every case.
 [[nodiscard]] DWORD FinishPackageFiles(const std::vector<PackageReplacement>& files,
                                       unsigned threads);
+
+// Where a package run that was ended must go to bring the installation back
+// to one version.
+enum class SwitchDirection {
+  Undo,   // the switch was not complete, or an undo had begun
+  Finish  // the switch was complete: the set-aside files are removed
+};
+
+// Reads from the disk where a switch of `files` that was ended stands, with
+// `recordedSwitched` (the journal recorded the switch complete) for what
+// the disk can't tell. A ".new" file means an undo had begun, a set-aside
+// file without a file at its installed name a switch that never copied
+// that file in: Undo (finishing would leave nothing there). Files
+// missing their set-aside name before the last one that has it, more than
+// `threads` (the files under way at once), were removed after a complete
+// switch: Finish; missing after the first one that has it, the switch or
+// its undo stopped there: Undo. Otherwise the record decides. Returns 0 or
+// the error of a look-up (logged; `direction` is then the record's).
+[[nodiscard]] DWORD ReadSwitchDirection(const std::vector<PackageReplacement>& files,
+                                        bool recordedSwitched, unsigned threads,
+                                        SwitchDirection& direction);

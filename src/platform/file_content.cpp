@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/long_path.h"
 #include "platform/run_log.h"
 #include "platform/unique_handle.h"
 
@@ -11,7 +12,7 @@ namespace {
 constexpr DWORD kChunkBytes = 64 * 1024;
 
 vskr::UniqueFileHandle OpenForReading(const std::wstring& file) {
-  return vskr::UniqueFileHandle(CreateFileW(file.c_str(), GENERIC_READ,
+  return vskr::UniqueFileHandle(CreateFileW(ExtendedPath(file).c_str(), GENERIC_READ,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                             nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
                                             nullptr));
@@ -31,26 +32,10 @@ DWORD ReadChunk(HANDLE file, char* buffer, DWORD bytes, DWORD& got) {
 
 }  // namespace
 
-DWORD CompareFileContents(const std::wstring& a, const std::wstring& b, bool& same) {
-  same = false;
-  vskr::UniqueFileHandle first = OpenForReading(a);
-  if (!first) return GetLastError();
-  vskr::UniqueFileHandle second = OpenForReading(b);
-  if (!second) return GetLastError();
-  std::string left(kChunkBytes, '\0');
-  std::string right(kChunkBytes, '\0');
-  for (;;) {
-    DWORD gotLeft = 0;
-    DWORD gotRight = 0;
-    DWORD error = ReadChunk(first.Get(), &left[0], kChunkBytes, gotLeft);
-    if (error == ERROR_SUCCESS) error = ReadChunk(second.Get(), &right[0], kChunkBytes, gotRight);
-    if (error != ERROR_SUCCESS) return error;
-    if (gotLeft != gotRight || left.compare(0, gotLeft, right, 0, gotRight) != 0)
-      return ERROR_SUCCESS;
-    if (gotLeft < kChunkBytes) break;
-  }
-  same = true;
-  return ERROR_SUCCESS;
+DWORD LookForPath(const std::wstring& path, bool& there) {
+  there = GetFileAttributesW(ExtendedPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  DWORD error = there ? ERROR_SUCCESS : GetLastError();
+  return IsMissingError(error) ? ERROR_SUCCESS : error;
 }
 
 DWORD FileDigest(const std::wstring& file, std::wstring& digest) {
@@ -76,9 +61,10 @@ DWORD FileDigest(const std::wstring& file, std::wstring& digest) {
 }
 
 void ClearReadOnly(const std::wstring& file) {
-  DWORD attributes = GetFileAttributesW(file.c_str());
+  const std::wstring extended = ExtendedPath(file);
+  DWORD attributes = GetFileAttributesW(extended.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) return;
-  if (!SetFileAttributesW(file.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+  if (!SetFileAttributesW(extended.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
     LogFailure(L"taking off the read-only attribute", file.c_str(), GetLastError());
 }
 
@@ -87,14 +73,15 @@ DWORD CopyVerified(const std::wstring& source, const std::wstring& target,
   std::wstring expected = digest;
   DWORD error = expected.empty() ? FileDigest(source, expected) : ERROR_SUCCESS;
   if (error != ERROR_SUCCESS) return error;
-  bool existed = GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES;
+  const std::wstring extendedTarget = ExtendedPath(target);
+  bool existed = GetFileAttributesW(extendedTarget.c_str()) != INVALID_FILE_ATTRIBUTES;
   if (replace && existed) ClearReadOnly(target);
-  if (!CopyFileW(source.c_str(), target.c_str(), replace ? FALSE : TRUE)) {
+  if (!CopyFileW(ExtendedPath(source).c_str(), extendedTarget.c_str(), replace ? FALSE : TRUE)) {
     error = GetLastError();
     if (error == ERROR_ALREADY_EXISTS) error = ERROR_FILE_EXISTS;
     // What a failed copy left of a new file is removed; a file that was
     // there is not.
-    if (!existed && error != ERROR_FILE_EXISTS) (void)DeleteFileW(target.c_str());
+    if (!existed && error != ERROR_FILE_EXISTS) (void)DeleteFileW(extendedTarget.c_str());
     return error;
   }
   std::wstring copied;
@@ -102,7 +89,7 @@ DWORD CopyVerified(const std::wstring& source, const std::wstring& target,
   if (error == ERROR_SUCCESS && copied != expected) error = ERROR_INVALID_DATA;
   if (error != ERROR_SUCCESS && !existed) {
     ClearReadOnly(target);
-    (void)DeleteFileW(target.c_str());  // an incomplete new copy is never left behind
+    (void)DeleteFileW(extendedTarget.c_str());  // an incomplete new copy is never left behind
   }
   return error;
 }
@@ -111,13 +98,14 @@ DWORD CreateFoldersOf(const std::wstring& path) {
   size_t last = path.find_last_of(L'\\');
   if (last == std::wstring::npos || last == 0) return ERROR_SUCCESS;
   std::wstring folder = path.substr(0, last);
-  DWORD attributes = GetFileAttributesW(folder.c_str());
+  const std::wstring extended = ExtendedPath(folder);
+  DWORD attributes = GetFileAttributesW(extended.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES)
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ERROR_SUCCESS : ERROR_DIRECTORY;
   if (folder.size() <= 3) return ERROR_PATH_NOT_FOUND;  // a drive that isn't there
   DWORD error = CreateFoldersOf(folder);
   if (error != ERROR_SUCCESS) return error;
-  if (CreateDirectoryW(folder.c_str(), nullptr)) return ERROR_SUCCESS;
+  if (CreateDirectoryW(extended.c_str(), nullptr)) return ERROR_SUCCESS;
   error = GetLastError();
   return error == ERROR_ALREADY_EXISTS ? ERROR_SUCCESS : error;
 }

@@ -1,16 +1,19 @@
-// The content of files: compared, digested and copied with a check that the
-// copy holds exactly what the original does. The run journal keeps the
+// The content of files: looked for, digested and copied with a check that
+// the copy holds exactly what the original does. The run journal keeps the
 // configuration's files with these; a copy that is not identical is never
-// taken for a copy.
+// taken for a copy. Each works on the extended form of its paths
+// (platform/long_path.h), so a path past MAX_PATH works too.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-// Compares the contents of two files byte by byte; `same` tells the result.
-// Returns 0 or the system's error of opening or reading either.
-[[nodiscard]] DWORD CompareFileContents(const std::wstring& a, const std::wstring& b, bool& same);
+// Sets `there` when something (a file or a folder) is at `path`. Returns 0,
+// also when nothing is there, or the system's error of any other answer (an
+// offline share, access denied): then whether something is there is not
+// known.
+[[nodiscard]] DWORD LookForPath(const std::wstring& path, bool& there);
 
 // A digest of the file's content (64-bit FNV-1a, 16 hex digits) into
 // `digest`. Returns 0 or the system's error of opening or reading it.

@@ -330,10 +330,10 @@ TEST_F(SampleRun, BackupWhoseCopyBackFailsIsKept) {
 // and, for a file, its last-write time and bytes: what a package run must
 // leave either as it was or as the package has it.
 using Entries = std::map<std::wstring, std::string>;
-std::string Describe(const std::wstring& path) {
+std::string Describe(const std::wstring& path, DWORD without = 0) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
-  std::string text = "attributes " + std::to_string(data.dwFileAttributes);
+  std::string text = "attributes " + std::to_string(data.dwFileAttributes & ~without);
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return text;
   uint64_t written = (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
                      data.ftLastWriteTime.dwLowDateTime;
@@ -374,11 +374,12 @@ vskr::ChildProcess Start(std::wstring commandLine) {
 // rows of the package map: a file whose counterpart is installed, one whose
 // counterpart is installed with other letter case in a subfolder, one that
 // is not installed, a file named like an installed folder, a folder link in
-// the package and one in the installation. Each run either replaces every
-// installed counterpart (the later of two rows into one folder wins) and
-// nothing else, or leaves the installation as it was; either way no entry
-// is added or removed, no link is followed and the package stays. What
-// stops a run is its exit code and is named in the run log.
+// the package that points back up its tree (with an installed folder of its
+// name) and one in the installation. Each run either replaces every
+// installed counterpart (the later of two rows into one folder wins), never
+// read-only, and nothing else, or leaves the installation as it was; either
+// way no entry is added or removed, no link is followed and the package
+// stays. What stops a run is its exit code and is named in the run log.
 TEST_F(SampleRun, PackageRunReplacesEveryFileOrNone) {
   const std::wstring package = update_ + L"\\vskr_update\\Veskaro\\";
   const std::pair<const wchar_t*, const wchar_t*> map[] = {
@@ -389,13 +390,23 @@ TEST_F(SampleRun, PackageRunReplacesEveryFileOrNone) {
       {L"Default", L"Data\\Data\\Default"}, {L"Template", L"Data\\Data\\Template"},
       {L"Reports", L"Data\\Data\\Reports"}, {L"LocalCfg", L"Data\\Data\\LocalCfg"}};
   std::vector<std::pair<std::wstring, std::wstring>> replaced;  // installed file, package file
-  vskr::ChildProcess program;
+  vskr::ChildProcess program, library;
   const auto nothing = [] { return true; };
-  const auto restart = [&] {  // as a restart would: the program ends, pending removals are done
-    TerminateProcess(program.Process.Get(), 0);
-    WaitForSingleObject(program.Process.Get(), 10000);
+  const auto restart = [&] {  // as a restart would: the programs end, pending removals are done
+    for (vskr::ChildProcess* running : {&program, &library}) {
+      TerminateProcess(running->Process.Get(), 0);
+      WaitForSingleObject(running->Process.Get(), 10000);
+    }
     vskr::ChildProcess boot = Start(L"wineboot.exe -r");
     WaitForSingleObject(boot.Process.Get(), 60000);
+  };
+  const auto manyFiles = [&] {  // a switch long enough to act in
+    for (int i = 0; i < 300; ++i) {
+      const std::wstring name = L"Reports\\many\\" + std::to_wstring(i) + L".dat";
+      WriteText(package + name, L"new");
+      WriteText(data_ + L"\\Data\\" + name, L"old");
+      replaced.push_back({data_ + L"\\Data\\" + name, package + name});
+    }
   };
   struct Row {
     const char* fault;
@@ -416,17 +427,51 @@ TEST_F(SampleRun, PackageRunReplacesEveryFileOrNone) {
        }, ERROR_SHARING_VIOLATION, 0,
        L"setting an installed file aside failed for \"" + root_ + L"\\Init\\common.dll\" as \"",
        [&] { held_.Reset(); }},
-      {"a program file of a running program", [&] {
-         InstallStandIn(L"standin_tool.exe", root_ + L"\\Sys2021\\Veskaro.exe");
+      {"a program and a library of a running program", [&] {
+         for (const wchar_t* name : {L"\\Veskaro.exe", L"\\common.dll"})
+           InstallStandIn(L"standin_tool.exe", root_ + L"\\Sys2021" + name);
          WriteText(package + L"Sys2021\\Veskaro.exe", L"program, version 2");
          replaced.push_back({root_ + L"\\Sys2021\\Veskaro.exe", package + L"Sys2021\\Veskaro.exe"});
          program = Start(L"\"" + root_ + L"\\Sys2021\\Veskaro.exe\" sleep");
-         for (int i = 0; i < 500 && ReadStandInLog().empty(); ++i) Sleep(10);
-         return !ReadStandInLog().empty();
+         library = Start(L"\"" + root_ + L"\\Sys2021\\common.dll\" sleep");
+         for (int i = 0; i < 500 && ReadStandInLog().size() < 2; ++i) Sleep(10);
+         return ReadStandInLog().size() == 2;
        }, ERROR_SUCCESS_REBOOT_REQUIRED, 1,
        L"package: \"" + root_ + L"\\Sys2021\\Veskaro.exe\" is in use by \"" + root_ +
            L"\\Sys2021\\Veskaro.exe\" (process ",
        restart},
+      {"a read-only package file, then a second run", [&] {
+         return SetFileAttributesW((package + L"Init\\common.dll").c_str(),
+                                   FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE) != FALSE;
+       }, 0, 1, L"package: \"" + package + L"Init\\common.dll\" is read-only in the package",
+       nothing, L"INSTALL_FROM_ZIP"},
+      {"an installed file past the path limit once renamed", [&] {
+         const std::wstring folder = L"\\" + std::wstring(190, L'x') + L"\\long.dll";
+         WriteText(package + L"Config" + folder, L"new");
+         WriteText(data_ + L"\\Data\\Config" + folder, L"old");
+         replaced.push_back({data_ + L"\\Data\\Config" + folder, package + L"Config" + folder});
+         return true;
+       }, 0, 1, L"package: 25 files replaced (plan "},
+      {"one installed folder reached by two rows' paths", [&] {
+         // Config's folder is a link to Init's: each file is replaced once,
+         // from the later row.
+         DeleteTreeNoFollow(data_ + L"\\Data\\Config");
+         MakeLink(data_ + L"\\Data\\Config", root_ + L"\\Init");
+         std::vector<std::pair<std::wstring, std::wstring>> kept;
+         for (const auto& [installed, source] : replaced) {
+           if (installed.find(L"\\Data\\Config\\") != std::wstring::npos) continue;
+           const bool init = source.compare(0, package.size() + 5, package + L"Init\\") == 0;
+           kept.push_back({installed, init ? package + L"Config" + source.substr(package.size() + 4)
+                                           : source});
+         }
+         replaced = kept;
+         return true;
+       }, 0, 1, L"package: 22 files replaced (plan "},
+      {"a file where an installation folder should be", [&] {
+         DeleteTreeNoFollow(install_ + L"\\Work\\Work\\catalog");
+         WriteText(install_ + L"\\Work\\Work\\catalog", L"a file");
+         return true;
+       }, ERROR_DIRECTORY, 0, L"Work\\catalog\" is a file, not an installation folder"},
       {"a read-only installed file", [&] {
          return SetFileAttributesW((root_ + L"\\Tools\\common.dll").c_str(),
                                    FILE_ATTRIBUTE_READONLY) != FALSE;
@@ -446,17 +491,20 @@ TEST_F(SampleRun, PackageRunReplacesEveryFileOrNone) {
          return true;
        }, ERROR_DISK_FULL, 0, L"copying a package file in place failed for \"" + package + L"Config\\"},
       {"the updater ended during the switch, then an update run", [&] {
-         for (int i = 0; i < 300; ++i) {  // a switch long enough to be ended in
-           WriteText(package + L"Reports\\many\\" + std::to_wstring(i) + L".dat", L"new");
-           WriteText(data_ + L"\\Data\\Reports\\many\\" + std::to_wstring(i) + L".dat", L"old");
-           replaced.push_back({data_ + L"\\Data\\Reports\\many\\" + std::to_wstring(i) + L".dat",
-                               package + L"Reports\\many\\" + std::to_wstring(i) + L".dat"});
-         }
+         manyFiles();
          program = Start(L"\"" + BuildBin() + L"\\standin_tool.exe\" end-updater \"" + root_ +
                          L"\\Sys2021\\*.old\"");
          return program.Process.IsValid();
        }, 1, -1, L"did not end (324 files, ",
        [&] { TerminateProcess(program.Process.Get(), 0); }, L""},
+      {"the journal can't record the complete switch", [&] {
+         manyFiles();
+         program = Start(L"\"" + BuildBin() + L"\\standin_tool.exe\" block \"" + root_ +
+                         L"\\Sys2021\\*.old\" \"" + journal_ + L"\" run.ini.new");
+         return program.Process.IsValid();
+       }, ERROR_ACCESS_DENIED, 0, L"package: every file is switched, but the journal could not "
+                                  L"record it: the switch is undone",
+       [&] { TerminateProcess(program.Process.Get(), 0); }},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
@@ -479,6 +527,7 @@ TEST_F(SampleRun, PackageRunReplacesEveryFileOrNone) {
     WriteText(root_ + L"\\Init\\Help\\index.htm", L"help");
     WriteText(package + L"Init\\linked\\common.dll", L"new");
     WriteText(install_ + L"\\Elsewhere\\common.dll", L"elsewhere");
+    WriteText(root_ + L"\\App\\loop\\common.dll", L"not reached through the package's loop");
     ASSERT_TRUE(MakeLink(package + L"App\\loop", package + L"App"));
     ASSERT_TRUE(MakeLink(root_ + L"\\Init\\linked", install_ + L"\\Elsewhere"));
     if (!row.arrange()) {
@@ -487,7 +536,8 @@ TEST_F(SampleRun, PackageRunReplacesEveryFileOrNone) {
     }
     const Entries before = ListEntries(install_);
     Entries after = before;
-    for (const auto& [installed, source] : replaced) after[installed] = Describe(source);
+    for (const auto& [installed, source] : replaced)
+      after[installed] = Describe(source, FILE_ATTRIBUTE_READONLY);  // installed writable
     RunResult run = Run(L"INSTALL_FROM_ZIP");
     row.after();
     EXPECT_EQ(row.exit, run.exitCode);

@@ -13,6 +13,9 @@
 //   end-updater PATTERN  waits for a running vskr_updater.exe, then until a
 //                      file matches PATTERN, and ends the updater at once
 //                      (an updater ended by a restart in the middle of its work)
+//   block PATTERN FOLDER NAME  waits likewise, then makes a folder NAME in
+//                      each folder inside FOLDER (something in the way of a
+//                      file the updater writes next)
 //   swap-when PATTERN FILE  waits for a running vskr_updater.exe, then until a
 //                      file matches PATTERN, and rewrites FILE at once (a
 //                      package file replaced while the updater copies)
@@ -41,27 +44,45 @@ DWORD WaitForProcess(const wchar_t* name) {
   return 0;
 }
 
-// True once a file matches `pattern` (gives up after a million looks).
-bool WaitForMatch(const std::wstring& pattern) {
+// Waits for a running vskr_updater.exe, then until a file matches
+// `pattern`; returns the updater's process (null: none came or no match).
+HANDLE WaitForUpdaterAt(const std::wstring& pattern) {
+  HANDLE updater = OpenProcess(PROCESS_TERMINATE, FALSE, WaitForProcess(L"vskr_updater.exe"));
+  if (!updater) return nullptr;
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
   WIN32_FIND_DATAW found;
   HANDLE search = INVALID_HANDLE_VALUE;
   for (int attempt = 0; search == INVALID_HANDLE_VALUE && attempt < 1000000; ++attempt)
     search = FindFirstFileW(pattern.c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) FindClose(search);
-  return search != INVALID_HANDLE_VALUE;
+  if (search == INVALID_HANDLE_VALUE) CloseHandle(updater);
+  return search != INVALID_HANDLE_VALUE ? updater : nullptr;
 }
 
 int EndUpdaterWhen(const std::wstring& pattern) {
-  HANDLE updater = OpenProcess(PROCESS_TERMINATE, FALSE, WaitForProcess(L"vskr_updater.exe"));
-  if (!updater) return 1;
-  bool ended = WaitForMatch(pattern) && TerminateProcess(updater, 1);
-  CloseHandle(updater);
+  HANDLE updater = WaitForUpdaterAt(pattern);
+  bool ended = updater && TerminateProcess(updater, 1);
+  if (updater) CloseHandle(updater);
   return ended ? 0 : 1;
 }
 
+int BlockWhen(const std::wstring& pattern, const std::wstring& folder, const std::wstring& name) {
+  HANDLE updater = WaitForUpdaterAt(pattern);
+  if (!updater) return 1;
+  CloseHandle(updater);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && found.cFileName[0] != L'.')
+      CreateDirectoryW((folder + L"\\" + found.cFileName + L"\\" + name).c_str(), nullptr);
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  return 0;
+}
+
 int SwapWhen(const std::wstring& pattern, const std::wstring& file) {
-  if (!WaitForProcess(L"vskr_updater.exe") || !WaitForMatch(pattern)) return 1;
+  HANDLE updater = WaitForUpdaterAt(pattern);
+  if (!updater) return 1;
+  CloseHandle(updater);
   for (int attempt = 0; attempt < 10000; ++attempt, Sleep(1)) {
     HANDLE swapped =
         CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -88,6 +109,8 @@ int wmain(int argc, wchar_t** argv) {
     return EndUpdaterWhen(argv[argc - 1]);
   if (argc >= 4 && std::wstring(argv[argc - 3]) == L"swap-when")
     return SwapWhen(argv[argc - 2], argv[argc - 1]);
+  if (argc >= 5 && std::wstring(argv[argc - 4]) == L"block")
+    return BlockWhen(argv[argc - 3], argv[argc - 2], argv[argc - 1]);
   if (std::wstring(GetCommandLineW()).find(L" -tf ") != std::wstring::npos) {
     std::string listing = ReadFileText(Variable(L"VSKR_TAR_LISTING"));
     DWORD written = 0;

@@ -1,16 +1,20 @@
 // Steps of an update on their own, where a whole run would show less or
 // cost more: the entries and folders the clean-up never removes, the run log's
-// refusal to write through links, and the launch arguments of every plan in
-// a settings file of the ANSI code page.
+// refusal to write through links, the launch arguments of every plan in a
+// settings file of the ANSI code page, the extended form of each path, and
+// the direction a package recovery takes.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "driver/cleanup_policy.h"
 #include "driver/protected_folders.h"
+#include "package/package_transaction.h"
 #include "platform/known_folders.h"
+#include "platform/long_path.h"
 #include "platform/run_log.h"
 #include "workstation/workstation_settings.h"
 #include "support/sandbox.h"
@@ -142,6 +146,64 @@ TEST(WorkstationSettings, ProductSwitchCompletesEveryPlansArgumentInTheFilesEnco
   DeleteFileW(settings.c_str());
   DeleteMachineKey(kProductKeyPath);
   DeleteTreeNoFollow(L"C:\\vskr_tests\\Veskaro");
+}
+
+// Each form of path the transaction meets, in its extended form: the
+// system takes that form as it is, so "." and ".." are resolved before.
+TEST(Path, ExtendedFormOfEachPathForm) {
+  const std::pair<const wchar_t*, const wchar_t*> rows[] = {
+      {LR"(C:\Veskaro\App\a.dll)", LR"(\\?\C:\Veskaro\App\a.dll)"},
+      {LR"(c:/Veskaro/App/a.dll)", LR"(\\?\c:\Veskaro\App\a.dll)"},
+      {LR"(C:\Veskaro\.\Sys\..\App\\a.dll)", LR"(\\?\C:\Veskaro\App\a.dll)"},
+      {LR"(C:\..\..\a.dll)", LR"(\\?\C:\a.dll)"},
+      {LR"(C:\)", LR"(\\?\C:\)"},
+      {LR"(C:\Veskaro\App\)", LR"(\\?\C:\Veskaro\App\)"},
+      {LR"(\\server\share\Work\a.cat)", LR"(\\?\UNC\server\share\Work\a.cat)"},
+      {LR"(//server/share/Work/../a.cat)", LR"(\\?\UNC\server\share\a.cat)"},
+      {LR"(\\server\share\..\..\a.cat)", LR"(\\?\UNC\server\share\a.cat)"},
+      {LR"(\\server\share)", LR"(\\?\UNC\server\share)"},
+      {LR"(\\?\C:\Veskaro\..\a.dll)", LR"(\\?\C:\Veskaro\..\a.dll)"},
+      {LR"(\\?\UNC\server\share\a)", LR"(\\?\UNC\server\share\a)"},
+      {LR"(Veskaro\a.dll)", LR"(Veskaro\a.dll)"},
+      {LR"(C:a.dll)", LR"(C:a.dll)"},
+      {LR"(\Veskaro\a.dll)", LR"(\Veskaro\a.dll)"},
+      {L"", L""}};
+  for (const auto& [path, extended] : rows)
+    EXPECT_EQ(std::wstring(extended), ExtendedPath(path)) << Narrow(path);
+}
+
+// Where a package run that was ended goes, from its record and the files
+// on the disk: each letter one planned file, A its set-aside file there, N
+// its ".new" file there too, M its installed file missing, "." neither.
+// Twelve files, four under way at once.
+TEST(PackageRecovery, DirectionFromTheRecordAndTheDisk) {
+  const std::wstring folder = L"C:\\vskr_tests\\recovery";
+  const std::tuple<const char*, bool, SwitchDirection> rows[] = {
+      {"AAAAA.......", false, SwitchDirection::Undo},    // the switch ended
+      {"AAAAA.......", true, SwitchDirection::Undo},     // its undo ended
+      {".......AAAAA", false, SwitchDirection::Finish},  // the removal ended, unrecorded switch
+      {".......AAAAA", true, SwitchDirection::Finish},   // the removal ended
+      {"AAAAAAAAAAAA", false, SwitchDirection::Undo},    // the copies may be incomplete
+      {"AAAAAAAAAAAA", true, SwitchDirection::Finish},
+      {"AAAAAN......", true, SwitchDirection::Undo},     // an undo had begun
+      {".A.AAAAAAAAA", false, SwitchDirection::Undo},    // files still under way
+      {".......AAAAM", false, SwitchDirection::Undo},    // a copy never made
+      {"............", true, SwitchDirection::Finish}};
+  for (const auto& [disk, switched, expected] : rows) {
+    ResetFolder(folder);
+    std::vector<PackageReplacement> files;
+    for (size_t i = 0; disk[i] != 0; ++i) {
+      const std::wstring installed = folder + L"\\" + std::to_wstring(i) + L".dll";
+      files.push_back({installed, installed + L".new", installed + L".old"});
+      if (disk[i] != 'M') WriteText(installed, L"new");
+      if (disk[i] != '.') WriteText(files.back().aside, L"old");
+      if (disk[i] == 'N') WriteText(files.back().staged, L"new");
+    }
+    SwitchDirection direction = SwitchDirection::Undo;
+    EXPECT_EQ(0u, ReadSwitchDirection(files, switched, 4, direction)) << disk;
+    EXPECT_EQ(expected, direction) << disk << (switched ? " switched" : " switching");
+  }
+  DeleteTreeNoFollow(folder);
 }
 
 }  // namespace

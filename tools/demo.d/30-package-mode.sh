@@ -27,6 +27,8 @@ write_file "$package\\Sys2021\\Veskaro.exe" 'program, version 2'
 write_file "$package\\Sys2021\\Neues Werkzeug.exe" 'a program the installation does not have'
 write_file "$package\\Sys2020\\Veskaro.exe" 'program for the 2020 folder'
 write_file "$package\\App\\menu.cfg" 'menu, version 2'
+# A package copied from read-only media: its files are read-only.
+chmod a-w "$(unix_path "$package\\App\\menu.cfg")"
 write_file "$package\\app_acad_common\\acad menu.cfg" 'not installed, so not added'
 write_file "$package\\LocalCfg\\Modules.ini" $'[Modules]\r\nPiping=1\r\nValves=1\r\n'
 write_file "$package\\catalog\\Rohre.cat" 'the installation has no catalog folder'
@@ -46,3 +48,9 @@ diff "$root/build/demo/package_before.txt" "$root/build/demo/package_after.txt" 
 say "  entries added to the installation: $(diff <(sed 's/ = .*//' "$root/build/demo/package_before.txt") \
   <(sed 's/ = .*//' "$root/build/demo/package_after.txt") | grep -c '^>' || true)"
 say "  the package folder is still there: $([ -d "$(unix_path "$package")" ] && echo yes || echo no)"
+say "  attributes of the package's read-only menu.cfg and of its installed copy:"
+for file in "$package\\App\\menu.cfg" 'C:\Program Files\Veskaro\App\menu.cfg'; do
+  quiet_wine cmd /c attrib "$file" | sed 's/^/    /'
+done
+say "  a second package run: exit code $(run_updater 'C:\Updates\Package 1' INSTALL_FROM_ZIP |
+  sed -n 's/.*exit code: \([0-9]*\).*/\1/p') (the installed copies are writable)"
