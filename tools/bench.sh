@@ -9,14 +9,21 @@
 #                                         memory (much noisier)
 #   BENCH_BEFORE=EXE bash tools/bench.sh  also times EXE, an earlier build
 #                                         of the updater ("before")
-#   BENCH_TOOLS="program floor" bash tools/bench.sh   only these (program first)
+#   BENCH_TOOLS="program floor" bash tools/bench.sh   only these; the ratios
+#                                         are of the first to each other one
 #
 # For each size (number of package files) tools/bench_data.py generates an
 # unpacked package with the thirteen package folders and an installation that
 # holds about half of its files. Then, RUNS times, each of these runs in turn
 # (each round starts with the next one), the installation put back as
 # generated before every run:
-#   program      the updater with "INSTALL_FROM_ZIP" (one process)
+#   program      the updater with "INSTALL_FROM_ZIP" (one process), unsigned,
+#                on the package without a list: copied unverified
+#   verified     the same updater signed (a test certificate made here; no
+#                key is kept), on the same package with its list signed by
+#                the same certificate: each copy's digest checked
+#   listed       the unsigned updater on the package with that list: each
+#                copy's digest checked, no signature judged
 #   before       the earlier build, the same way (with BENCH_BEFORE)
 #   xcopy        xcopy SRC DST /S /U /Y /H /R, once per package folder
 #   robocopy     robocopy SRC DST /E /XL /IS /IT, once per package folder
@@ -136,7 +143,7 @@ robocopy_works() {
   rm -rf "$t"
   [ "$result" = new ]
 }
-tools=(program)
+tools=(program verified)
 [ -n "${BENCH_BEFORE:-}" ] && tools+=(before)
 tools+=(xcopy robocopy floor copy2 transaction transaction4 asidecopy)
 [ -n "${BENCH_TOOLS:-}" ] && read -r -a tools <<<"$BENCH_TOOLS"
@@ -147,6 +154,23 @@ if [[ " ${tools[*]} " == *" robocopy "* ]] && ! robocopy_works; then
   read -r -a tools <<<"${tools[*]}"
 fi
 others=("${tools[@]:1}")
+keys="$bench_dir/keys"
+# sign_package DATA: a test certificate (made once), the updater signed
+# with it, and the package's list (with a version) signed with it, kept in
+# DATA/list until a "verified" or "listed" run puts it into the package
+# folder.
+sign_package() {
+  mkdir -p "$keys" "$1/list"
+  [ -f "$keys/bench.pem" ] || openssl req -x509 -newkey rsa:2048 -nodes -days 2 \
+    -subj /CN=Bench/O=Test -keyout "$keys/bench.key" -out "$keys/bench.pem" 2>/dev/null
+  osslsigncode sign -certs "$keys/bench.pem" -key "$keys/bench.key" \
+    -in "$1/Update/vskr_updater.exe" -out "$1/Update/vskr_updater_signed.exe" >/dev/null
+  (cd "$1/Update/vskr_update" && printf '# vskr-package: 1\n# version: 1.0.0.0\n' &&
+    find Veskaro -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum) \
+    >"$1/list/vskr_update.sha256"
+  openssl cms -sign -binary -md sha256 -outform DER -signer "$keys/bench.pem" \
+    -inkey "$keys/bench.key" -in "$1/list/vskr_update.sha256" -out "$1/list/vskr_update.sha256.p7"
+}
 log_file="$drive_c/ProgramData/Quendris/QIRO/Logs/vskr_updater.log"
 # The step times of the program's last run, from its run log's line
 # "package: N files replaced (plan A s, switch B s, removal of the old
@@ -159,7 +183,9 @@ steps_table="| package files | plan | switch | removal | sum | program |"$'\n'
 steps_table+="|---|---|---|---|---|---|"$'\n'
 
 header="| package files | folders | MB | files copied | MB copied | $(printf '%s | ' "${tools[@]}")"
-header+="$(printf 'program / %s | ' "${others[@]}")"
+# The ratios are of the first program to each other one.
+first=${tools[0]}
+header+="$(printf "$first / %s | " "${others[@]}")"
 rule="|---|---|---|---|---|$(printf -- '---|%.0s' "${tools[@]}" "${others[@]}")"
 wall_table="$header"$'\n'"$rule"$'\n'
 cpu_table="$wall_table"
@@ -175,6 +201,8 @@ for files in "${sizes[@]}"; do
   echo "   $described"
   cp "$root/build/bin/vskr_updater.exe" "$data/Update/"
   [ -n "${BENCH_BEFORE:-}" ] && cp "$BENCH_BEFORE" "$data/Update/vskr_updater_before.exe"
+  [[ " ${tools[*]} " == *" verified "* || " ${tools[*]} " == *" listed "* ]] &&
+    sign_package "$data"
   quiet_wine reg delete "$product_key" /f /reg:64 || true
   reg_set ROOTPATH "C:\\bench\\$files\\Install\\Root"
   reg_set EXECUTABLEPATH "C:\\bench\\$files\\Install\\Root\\Sys2021"
@@ -189,6 +217,9 @@ for files in "${sizes[@]}"; do
       tool=${tools[$(((i + run - 1) % count))]}
       rm -rf "$data/Install"
       cp -a "$pristine" "$data/Install"
+      # The list is in the package for these runs alone.
+      rm -f "$data/Update/vskr_update/vskr_update.sha256"*
+      [[ "$tool" == verified || "$tool" == listed ]] && cp "$data/list/"* "$data/Update/vskr_update/"
       sync
       time_programs "$data/$tool.txt"
       walls[$tool]+="$wall "
@@ -220,10 +251,10 @@ for files in "${sizes[@]}"; do
     details+="| $tool | ${walls[$tool]% } | ${cpus[$tool]% } | ${checks[$tool]} |"$'\n'
   done
   for tool in "${others[@]}"; do
-    wall_row+=" $(ratio "${wall_median[program]}" "${wall_median[$tool]}")"
-    wall_row+=" ($(paired_ratio "${walls[program]}" "${walls[$tool]}")) |"
-    cpu_row+=" $(ratio "${cpu_median[program]}" "${cpu_median[$tool]}")"
-    cpu_row+=" ($(paired_ratio "${cpus[program]}" "${cpus[$tool]}")) |"
+    wall_row+=" $(ratio "${wall_median[$first]}" "${wall_median[$tool]}")"
+    wall_row+=" ($(paired_ratio "${walls[$first]}" "${walls[$tool]}")) |"
+    cpu_row+=" $(ratio "${cpu_median[$first]}" "${cpu_median[$tool]}")"
+    cpu_row+=" ($(paired_ratio "${cpus[$first]}" "${cpus[$tool]}")) |"
   done
   wall_table+="$wall_row"$'\n'
   steps_row="| $files |"
@@ -243,6 +274,7 @@ for files in "${sizes[@]}"; do
   unset walls cpus checks wall_median cpu_median step_median
 done
 quiet_wine reg delete "$product_key" /f /reg:64 || true
+rm -rf "$keys"
 
 {
   echo "# Package mode benchmark"

@@ -7,7 +7,7 @@ files, plus the lists the bench runs from.
       writes the package to DRIVE_C_DIR/Update/vskr_update, the installation
       to PRISTINE_DIR (copied into DRIVE_C_DIR/Install before each run), and
       pairs.txt (the source|destination pairs that need a copy), xcopy.txt,
-      robocopy.txt, program.txt, before.txt, floor.txt, copy2.txt,
+      robocopy.txt, program.txt, verified.txt, listed.txt, before.txt, floor.txt, copy2.txt,
       transaction.txt, transaction4.txt and asidecopy.txt (the programs to start, one a
       line, arguments separated by tabs) into DRIVE_C_DIR. WINDOWS_DIR is DRIVE_C_DIR as the programs see it.
   bench_data.py check DRIVE_C_DIR PRISTINE_DIR
@@ -132,6 +132,12 @@ def generate(files, drive_dir, windows_dir, pristine_dir):
         commands["robocopy"].append([TOOLS + "robocopy.exe", win_source, win_dest,
                                      "/E", "/XL", "/IS", "/IT"])
     commands["program"] = [[f"{windows_dir}\\Update\\vskr_updater.exe", "INSTALL_FROM_ZIP"]]
+    # The same program signed, with the package's signed list (bench.sh
+    # signs both and puts the list in place for this one's runs alone).
+    commands["verified"] = [[f"{windows_dir}\\Update\\vskr_updater_signed.exe", "INSTALL_FROM_ZIP"]]
+    # The unsigned program on the package with its list: every copy's digest
+    # checked, no signature judged.
+    commands["listed"] = commands["program"]
     # The same folder, so the same package: an earlier build to compare with.
     commands["before"] = [[f"{windows_dir}\\Update\\vskr_updater_before.exe", "INSTALL_FROM_ZIP"]]
     pair_file = f"{windows_dir}\\pairs.txt"

@@ -30,13 +30,6 @@ struct Examined {
 
 namespace {
 
-// The codes by which the verification says a file carries no signature.
-bool MeansNoSignature(DWORD code) {
-  return code == static_cast<DWORD>(TRUST_E_NOSIGNATURE) ||
-         code == static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN) ||
-         code == static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN);
-}
-
 std::wstring SignerText(const SignerSubject& signer) {
   return signer.encoded.empty() ? std::wstring(L"none") : L"\"" + signer.text + L"\"";
 }

@@ -28,6 +28,7 @@
 #include "version.h"
 
 const wchar_t kPackageModeSwitch[] = L"INSTALL_FROM_ZIP";
+const wchar_t kAllowDowngradeSwitch[] = L"ALLOW_DOWNGRADE";
 
 namespace {
 
@@ -41,14 +42,17 @@ tmk_String FolderOf(const tmk_String& path) {
 }
 
 DWORD RunPackageMode(const std::wstring& runId, uint64_t lastSequence,
-                     const tmk_String& updaterFolder) {
+                     const tmk_String& commandLine, const tmk_String& updaterFolder,
+                     OwnSignatureCheck& ownSignature) {
   UpdateContext context;
   context.ReadProductSettings();
   // No message in this mode: the run log and the exit code tell it.
   RunJournal journal;
   DWORD begun = RunJournal::Begin(runId, lastSequence, true, journal);
   if (begun != ERROR_SUCCESS) return begun;
-  DWORD outcome = InstallPackage(context, updaterFolder, journal);
+  // Like the mode's switch: anywhere on the command line, in capitals.
+  const bool allowDowngrade = std::wcsstr(commandLine.Text(), kAllowDowngradeSwitch) != nullptr;
+  DWORD outcome = InstallPackage(context, updaterFolder, journal, allowDowngrade, ownSignature);
   // A transaction that could not be brought back to one version stays
   // unfinished (Finish looks at its stage): the next run takes it up.
   journal.Finish();
@@ -200,7 +204,7 @@ DWORD RecoverUnfinishedRuns(const std::wstring& runId, uint64_t& lastSequence) {
 // One run once it holds the machine's lock. Its exit code is that of the
 // recoveries and the run's own steps, by CombinedOutcome.
 DWORD RunLocked(const tmk_String& commandLine, const tmk_String& updaterFolder,
-                InstallerCheck* installerCheck) {
+                InstallerCheck* installerCheck, OwnSignatureCheck* ownSignature) {
   const bool packageMode = installerCheck == nullptr;
   const std::wstring runId = RunJournal::NewRunId();
   uint64_t lastSequence = 0;
@@ -209,9 +213,11 @@ DWORD RunLocked(const tmk_String& commandLine, const tmk_String& updaterFolder,
     if (!packageMode) ReportConfigurationNotSaved(recovered);
     return recovered;
   }
-  return CombinedOutcome(recovered, packageMode ? RunPackageMode(runId, lastSequence, updaterFolder)
-                                                : RunUpdateMode(runId, lastSequence, commandLine,
-                                                                updaterFolder, *installerCheck));
+  return CombinedOutcome(recovered, packageMode
+                                        ? RunPackageMode(runId, lastSequence, commandLine,
+                                                         updaterFolder, *ownSignature)
+                                        : RunUpdateMode(runId, lastSequence, commandLine,
+                                                        updaterFolder, *installerCheck));
 }
 
 void LogRunStart(const tmk_String& ownPath, const tmk_String& commandLine, bool packageMode) {
@@ -236,11 +242,14 @@ DWORD RunUpdater(const wchar_t* commandLineText) {
   const bool packageMode = IsPackageMode(commandLine);
   tmk_String ownPath(vskr::OwnModulePath().c_str());
   const tmk_String updaterFolder = FolderOf(ownPath);
-  // Update mode's search for the installer and the signature checks, which
-  // change nothing, start first and run while the run takes its lock and
-  // looks at earlier runs.
+  // Update mode's search for the installer and the signature checks, and
+  // package mode's check of the updater's own signature, which change
+  // nothing, start first and run while the run takes its lock and looks at
+  // earlier runs.
   std::unique_ptr<InstallerCheck> installerCheck;
+  std::unique_ptr<OwnSignatureCheck> ownSignature;
   if (!packageMode) installerCheck = std::make_unique<InstallerCheck>(updaterFolder);
+  if (packageMode) ownSignature = std::make_unique<OwnSignatureCheck>();
   RunLog log(DefaultLogFolder());
   ScopedRunLog installedLog(log);
   ULONGLONG start = GetTickCount64();
@@ -248,7 +257,7 @@ DWORD RunUpdater(const wchar_t* commandLineText) {
   DWORD exitCode = ERROR_SUCCESS;
   RunLock oneRunAtATime;
   if (oneRunAtATime.Held()) {
-    exitCode = RunLocked(commandLine, updaterFolder, installerCheck.get());
+    exitCode = RunLocked(commandLine, updaterFolder, installerCheck.get(), ownSignature.get());
   } else if (oneRunAtATime.Refusal() == ERROR_INSTALL_ALREADY_RUNNING) {
     exitCode = ERROR_INSTALL_ALREADY_RUNNING;
     LogLine(L"another run of the updater is active on this machine: this run changes nothing");

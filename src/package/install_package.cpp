@@ -6,6 +6,8 @@
 #include "package/package_map.h"
 #include "package/package_plan.h"
 #include "package/package_transaction.h"
+#include "package/package_verification.h"
+#include "package/package_version_record.h"
 #include "platform/run_log.h"
 #include "settings/update_files.h"
 
@@ -95,11 +97,14 @@ const wchar_t* StageName(PackageStage stage) {
 }  // namespace
 
 DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFolder,
-                     RunJournal& journal) {
+                     RunJournal& journal, bool allowDowngrade, OwnSignatureCheck& own) {
   double start = Seconds();
   tmk_String packageRoot;
   packageRoot.Format(L"%s\\%s", updaterFolder.Text(), kPackageFolder);
   DWORD error = FindPackageFolder(packageRoot);
+  if (error != ERROR_SUCCESS) return error;
+  PackageCheck check;
+  error = ReadPackageList(packageRoot, check);
   if (error != ERROR_SUCCESS) return error;
   std::vector<PackageRow> rows;
   error = ResolvePackageRows(context.ExecutablePath, packageRoot, rows);
@@ -107,19 +112,35 @@ DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFold
     LogLine(L"package: a row's folder can't be resolved, so the run changes nothing");
     return error;
   }
-  PackagePlan plan(journal.Id());
+  ListedFiles listed(check.listed ? &check.list : nullptr, packageRoot.Text());
+  PackagePlan plan(journal.Id(), &listed);
   error = PlanRows(rows, plan);
   if (error != ERROR_SUCCESS) {
     LogLine(L"package: a file or folder named above can't be replaced or read, so the run "
             L"changes nothing");
     return error;
   }
+  // Judged once the plan is made, which changes nothing: the updater's own
+  // signature is examined on its thread meanwhile.
+  error = JudgePackage(check, allowDowngrade, own);
+  if (error != ERROR_SUCCESS) return error;
+  if (listed.FindUnmetFiles() != ERROR_SUCCESS) {
+    LogLine(L"package refused, nothing is changed: a listed file is not in the package");
+    return kPackageRefused;
+  }
   LogLine(L"package: %zu files to replace, %.1f MB", plan.Files().size(), plan.Bytes() / 1e6);
   std::vector<std::wstring> rowFolders;
   for (const PackageRow& row : rows) rowFolders.push_back(row.destination.Text());
   error = CheckRoomForNewFiles(plan, rowFolders);
   if (error != ERROR_SUCCESS) return error;
-  return Transact(plan, journal, start);
+  error = Transact(plan, journal, start);
+  const bool replaced = error == ERROR_SUCCESS || error == ERROR_SUCCESS_REBOOT_REQUIRED;
+  // Every file is replaced whether or not the version is recorded (a
+  // failure is logged): a detection rule that misses it runs the package
+  // again, which repairs.
+  if (replaced && check.listed && check.list.HasVersion())
+    (void)RecordPackageVersion(check.list.Version());
+  return error;
 }
 
 DWORD RecoverPackageRun(RunJournal& earlier) {

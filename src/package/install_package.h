@@ -7,10 +7,14 @@
 #include <windows.h>
 
 #include "journal/run_journal.h"
+#include "package/own_signature_check.h"
 #include "settings/update_context.h"
 #include "text/tmk_string.h"
 
-// Refreshes the installation from "<updaterFolder>\vskr_update": plans every
+// Refreshes the installation from "<updaterFolder>\vskr_update": checks the
+// package first (its list, the list's signature and its version:
+// package/package_verification.h, by the updater's signature as `own`
+// finds it; a lower version only with `allowDowngrade`), then plans every
 // row first (context.ExecutablePath and the product key's folders), then
 // sets each installed file aside and copies its package file in place (the
 // switch) and removes the old ones (package/package_transaction.h); the
@@ -28,6 +32,14 @@
 //   ERROR_FILE_NOT_FOUND           no package folder; nothing changed
 //   the error of a package folder that is there but can't be looked at;
 //   nothing changed
+//   ERROR_INVALID_DATA             the package list is invalid; nothing
+//                                  changed
+//   ERROR_INVALID_IMAGE_HASH (577) the package refused for its list, its
+//                                  signature, a listed file missing from the
+//                                  package or a copy whose digest is not the
+//                                  listed one; nothing changed
+//   ERROR_PRODUCT_VERSION          the package's version is lower than the
+//                                  one recorded; nothing changed
 //   ERROR_BAD_PATHNAME             a row's registry value is empty or not an
 //                                  absolute path; nothing changed
 //   ERROR_ACCESS_DENIED            an installed file is read-only, hidden or
@@ -45,7 +57,8 @@
 // The run log tells each row, what stopped the run (file or row, and the
 // error), what was undone, and the time each step took.
 [[nodiscard]] DWORD InstallPackage(const UpdateContext& context, const tmk_String& updaterFolder,
-                                   RunJournal& journal);
+                                   RunJournal& journal, bool allowDowngrade,
+                                   OwnSignatureCheck& own);
 
 // Brings the installation back to one version after an earlier package run
 // that did not end, from its journal's plan and stage and what lies on the

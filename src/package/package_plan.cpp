@@ -199,8 +199,10 @@ DWORD PlanSubfolder(const tmk_String& sourcePath, InstalledFolder& installed, co
 }
 
 // A package file: planned when an installed file of its name is there.
-DWORD PlanFile(const PackageSource& source, InstalledFolder& installed, const wchar_t* name,
+DWORD PlanFile(PackageSource source, InstalledFolder& installed, const wchar_t* name,
                PackagePlan& plan, unsigned long& planned) {
+  if (plan.Listed() && !plan.Listed()->Admit(source.path, source.verified, source.digest))
+    return ERROR_SUCCESS;  // not on the list: never copied
   bool found = false;
   DWORD attributes = 0;
   std::wstring installedName;
@@ -283,8 +285,10 @@ bool InstalledIdentityLess::operator()(const InstalledIdentity& a,
   return CompareNames(a.name.c_str(), b.name.c_str()) < 0;
 }
 
-PackagePlan::PackagePlan(const std::wstring& runId)
-    : stagedSuffix_(L".vskr-" + runId + L".new"), asideSuffix_(L".vskr-" + runId + L".old") {}
+PackagePlan::PackagePlan(const std::wstring& runId, ListedFiles* listed)
+    : listed_(listed),
+      stagedSuffix_(L".vskr-" + runId + L".new"),
+      asideSuffix_(L".vskr-" + runId + L".old") {}
 
 void PackagePlan::Add(const PackageSource& source, const std::wstring& installed,
                       const InstalledIdentity& identity) {

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "journal/journal_record.h"
+#include "package/package_list.h"
+#include "platform/sha256.h"
 #include "text/tmk_string.h"
 
 // The package file that replaces one installed file.
@@ -17,6 +19,8 @@ struct PackageSource {
   std::wstring path;
   unsigned long long bytes = 0;
   bool readOnly = false;  // the new copy loses the attribute
+  bool verified = false;  // the copy must have `digest` (the package list's)
+  Sha256Digest digest{};
 };
 
 // What an installed file is, whatever path reached it: the volume and file
@@ -45,8 +49,9 @@ struct InstalledIdentityLess {
 //   aside   "<installed>.vskr-<run id>.old": the installed file from the switch until removed
 class PackagePlan {
  public:
-  // `runId` names the temporary files.
-  explicit PackagePlan(const std::wstring& runId);
+  // `runId` names the temporary files; `listed` (null: none) says which
+  // package files may be copied, with their digests.
+  explicit PackagePlan(const std::wstring& runId, ListedFiles* listed = nullptr);
 
   // Plans `source` to replace the installed file `installed` (known by
   // `identity`). An installed file planned already (the same identity,
@@ -54,12 +59,14 @@ class PackagePlan {
   // source, as a later row of the map would have copied over it.
   void Add(const PackageSource& source, const std::wstring& installed,
            const InstalledIdentity& identity);
+  ListedFiles* Listed() const { return listed_; }
 
   const std::vector<PackageReplacement>& Files() const { return files_; }
   const std::vector<PackageSource>& Sources() const { return sources_; }
   unsigned long long Bytes() const;
 
  private:
+  ListedFiles* listed_;
   std::wstring stagedSuffix_;
   std::wstring asideSuffix_;
   std::vector<PackageReplacement> files_;
@@ -80,10 +87,12 @@ class PackagePlan {
 // registry names it. A read-only package file is logged: its copy is
 // installed writable. An installed file that is read-only, hidden or a
 // system file can't be replaced (Windows' own copy refuses it): each one is
-// logged and the walk goes on. Returns 0; ERROR_ACCESS_DENIED when such a
-// file was found; or the system's error of a folder that could not be read
-// otherwise (an offline share, access denied, an enumeration that failed
-// before the folder's end; logged), so that no row is passed over in
-// silence. `planned` counts the files this call added to `plan`.
+// logged and the walk goes on. A package file that the plan's list does
+// not admit is never planned (the list logs it). Returns 0;
+// ERROR_ACCESS_DENIED when such a file was found; or the system's error of a
+// folder that could not be read otherwise (an offline share, access denied,
+// an enumeration that failed before the folder's end; logged), so that no
+// row is passed over in silence. `planned` counts the files this call added
+// to `plan`.
 [[nodiscard]] DWORD PlanFolderTree(const tmk_String& source, const tmk_String& destination,
                                    PackagePlan& plan, unsigned long& planned);

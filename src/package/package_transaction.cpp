@@ -3,8 +3,10 @@
 #include <string>
 
 #include "package/file_holders.h"
+#include "package/package_verification.h"
 #include "package/parallel_steps.h"
 #include "platform/file_content.h"
+#include "platform/hashing_copy.h"
 #include "platform/long_path.h"
 #include "platform/path_identity.h"
 #include "platform/run_log.h"
@@ -14,12 +16,6 @@ namespace {
 // --- the file system's primitives; each returns 0 or the system's error ---
 // Each takes the plain path (as the plan and the log name it) and works on
 // its extended form, so that a temporary name past MAX_PATH works too.
-
-DWORD CopyToNewFile(const std::wstring& source, const std::wstring& target) {
-  return CopyFileW(ExtendedPath(source).c_str(), ExtendedPath(target).c_str(), TRUE)
-             ? ERROR_SUCCESS
-             : GetLastError();
-}
 
 // Renames a file within its folder; never over another file.
 DWORD RenameFile(const std::wstring& from, const std::wstring& to) {
@@ -72,6 +68,7 @@ struct FileOutcome {
   const wchar_t* operation = nullptr;
   const std::wstring* from = nullptr;
   const std::wstring* to = nullptr;  // null: an operation on one file
+  std::wstring detail;               // what the log adds after the paths
 
   DWORD Failed(DWORD code, const wchar_t* what, const std::wstring& path,
                const std::wstring* target = nullptr) {
@@ -85,10 +82,11 @@ struct FileOutcome {
 
 void LogOutcome(const FileOutcome& outcome) {
   if (outcome.to == nullptr) {
-    LogFailureOf(outcome.error, L"%s failed for \"%s\"", outcome.operation, outcome.from->c_str());
+    LogFailureOf(outcome.error, L"%s failed for \"%s\"%s", outcome.operation,
+                 outcome.from->c_str(), outcome.detail.c_str());
   } else {
-    LogFailureOf(outcome.error, L"%s failed for \"%s\" as \"%s\"", outcome.operation,
-                 outcome.from->c_str(), outcome.to->c_str());
+    LogFailureOf(outcome.error, L"%s failed for \"%s\" as \"%s\"%s", outcome.operation,
+                 outcome.from->c_str(), outcome.to->c_str(), outcome.detail.c_str());
   }
 }
 
@@ -108,19 +106,27 @@ DWORD RunFileSteps(const std::vector<PackageReplacement>& files, unsigned thread
 
 // Sets the installed file aside and copies the package file to its name:
 // the old version stays under the set-aside name until the run is done, so
-// the file can be put back as long as the run is not finished.
+// the file can be put back as long as the run is not finished. A listed
+// file's copy must have the listed digest, taken of the bytes written: a
+// package file changed since it was planned is caught as well.
 DWORD SwitchInFile(const PackageSource& source, const PackageReplacement& file,
                    FileOutcome& outcome) {
   DWORD error = RenameFile(file.installed, file.aside);
   if (error) return outcome.Failed(error, L"setting an installed file aside", file.installed,
                                    &file.aside);
-  error = CopyToNewFile(source.path, file.installed);
+  // The copy loses a read-only package file's attribute: the package's
+  // attribute (a package copied from read-only media) is not the
+  // installation's.
+  Sha256Digest copied{};
+  error = CopyNewFile(ExtendedPath(source.path), ExtendedPath(file.installed),
+                      source.verified ? &copied : nullptr);
   if (error) return outcome.Failed(error, L"copying a package file in place", source.path,
                                    &file.installed);
-  error = source.readOnly ? MakeWritable(file.installed) : ERROR_SUCCESS;
-  return error ? outcome.Failed(error, L"taking the read-only attribute off a new file",
-                                file.installed)
-               : 0;
+  if (!source.verified || copied == source.digest) return 0;
+  outcome.detail = L" (listed digest " + DigestText(source.digest) + L", copied " +
+                   DigestText(copied) + L")";
+  return outcome.Failed(kPackageRefused, L"checking the digest of a copied package file",
+                        source.path, &file.installed);
 }
 
 DWORD RemoveIfThere(const std::wstring& path, const wchar_t* operation, FileOutcome& outcome) {

@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "platform/system_text.h"
+#include "platform/system_library.h"
 #include "platform/unique_handle.h"
 
 namespace {
@@ -25,34 +25,18 @@ struct SystemCrypto {
   DWORD error = ERROR_SUCCESS;  // of loading them
 };
 
-// Loads `name` from the system folder by its full path; the DLLs it imports
-// in turn are looked for in that folder first. Never freed: the process
-// uses it until it ends.
-HMODULE LoadSystemDll(const wchar_t* name) {
-  std::wstring folder = vskr::SystemFolder();
-  if (folder.empty()) return nullptr;
-  return LoadLibraryExW((folder + L"\\" + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
-template <typename Function>
-bool Resolve(HMODULE module, const char* name, Function& function) {
-  FARPROC found = module ? GetProcAddress(module, name) : nullptr;
-  function = reinterpret_cast<Function>(reinterpret_cast<void*>(found));
-  return function != nullptr;
-}
-
 SystemCrypto LoadSystemCrypto() {
   SystemCrypto crypto;
-  HMODULE wintrust = LoadSystemDll(L"wintrust.dll");
-  HMODULE crypt32 = LoadSystemDll(L"crypt32.dll");
-  bool complete = Resolve(wintrust, "WinVerifyTrust", crypto.verifyTrust) &&
-                  Resolve(crypt32, "CryptQueryObject", crypto.queryObject) &&
-                  Resolve(crypt32, "CryptMsgGetParam", crypto.messageParameter) &&
-                  Resolve(crypt32, "CryptMsgClose", crypto.closeMessage) &&
-                  Resolve(crypt32, "CertFindCertificateInStore", crypto.findCertificate) &&
-                  Resolve(crypt32, "CertFreeCertificateContext", crypto.freeCertificate) &&
-                  Resolve(crypt32, "CertCloseStore", crypto.closeStore) &&
-                  Resolve(crypt32, "CertNameToStrW", crypto.nameToText);
+  HMODULE wintrust = LoadSystemLibrary(L"wintrust.dll");
+  HMODULE crypt32 = LoadSystemLibrary(L"crypt32.dll");
+  bool complete = ResolveExport(wintrust, "WinVerifyTrust", crypto.verifyTrust) &&
+                  ResolveExport(crypt32, "CryptQueryObject", crypto.queryObject) &&
+                  ResolveExport(crypt32, "CryptMsgGetParam", crypto.messageParameter) &&
+                  ResolveExport(crypt32, "CryptMsgClose", crypto.closeMessage) &&
+                  ResolveExport(crypt32, "CertFindCertificateInStore", crypto.findCertificate) &&
+                  ResolveExport(crypt32, "CertFreeCertificateContext", crypto.freeCertificate) &&
+                  ResolveExport(crypt32, "CertCloseStore", crypto.closeStore) &&
+                  ResolveExport(crypt32, "CertNameToStrW", crypto.nameToText);
   DWORD error = GetLastError();
   if (!complete) crypto.error = error != ERROR_SUCCESS ? error : ERROR_PROC_NOT_FOUND;
   return crypto;
@@ -93,16 +77,24 @@ DWORD ReadSignerInfo(HCRYPTMSG message, std::vector<BYTE>& info) {
   return ERROR_SUCCESS;
 }
 
-std::wstring NameText(CERT_NAME_BLOB& name) {
-  DWORD units = Crypto().nameToText(X509_ASN_ENCODING, &name, CERT_X500_NAME_STR, nullptr, 0);
+std::wstring NameText(const CERT_NAME_BLOB& name) {
+  if (Crypto().error != ERROR_SUCCESS) return std::wstring();
+  auto* blob = const_cast<CERT_NAME_BLOB*>(&name);
+  DWORD units = Crypto().nameToText(X509_ASN_ENCODING, blob, CERT_X500_NAME_STR, nullptr, 0);
   if (units <= 1) return std::wstring();
   std::wstring text(units, L'\0');
-  units = Crypto().nameToText(X509_ASN_ENCODING, &name, CERT_X500_NAME_STR, &text[0], units);
+  units = Crypto().nameToText(X509_ASN_ENCODING, blob, CERT_X500_NAME_STR, &text[0], units);
   text.resize(units > 0 ? units - 1 : 0);
   return text;
 }
 
 }  // namespace
+
+bool MeansNoSignature(DWORD code) {
+  return code == static_cast<DWORD>(TRUST_E_NOSIGNATURE) ||
+         code == static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN) ||
+         code == static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN);
+}
 
 LONG VerifyFileSignature(const std::wstring& path, HANDLE file, DWORD& lastError) {
   const SystemCrypto& crypto = Crypto();
@@ -133,6 +125,31 @@ LONG VerifyFileSignature(const std::wstring& path, HANDLE file, DWORD& lastError
   return result;
 }
 
+LONG VerifySignerCertificate(PCCERT_CONTEXT certificate, HCERTSTORE extra) {
+  const SystemCrypto& crypto = Crypto();
+  if (crypto.error != ERROR_SUCCESS) return static_cast<LONG>(crypto.error);
+  WINTRUST_CERT_INFO certificateInfo{};
+  certificateInfo.cbStruct = sizeof certificateInfo;
+  certificateInfo.psCertContext = const_cast<CERT_CONTEXT*>(certificate);
+  certificateInfo.chStores = extra ? 1 : 0;
+  certificateInfo.pahStores = extra ? &extra : nullptr;
+  WINTRUST_DATA data{};
+  data.cbStruct = sizeof data;
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+  data.dwUnionChoice = WTD_CHOICE_CERT;
+  data.pCert = &certificateInfo;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  GUID action = WINTRUST_ACTION_GENERIC_CERT_VERIFY;
+  HWND noUser = reinterpret_cast<HWND>(INVALID_HANDLE_VALUE);
+  LONG result = crypto.verifyTrust(noUser, &action, &data);
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  // Frees what the verification kept; its result tells nothing more.
+  (void)crypto.verifyTrust(noUser, &action, &data);
+  return result;
+}
+
 DWORD ReadSignerSubject(const std::wstring& path, SignerSubject& subject) {
   const SystemCrypto& crypto = Crypto();
   if (crypto.error != ERROR_SUCCESS) return crypto.error;
@@ -154,10 +171,13 @@ DWORD ReadSignerSubject(const std::wstring& path, SignerSubject& subject) {
       crypto.findCertificate(store.Get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
                              CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
   if (!certificate) return GetLastError();
-  CERT_NAME_BLOB& name = certificate.Get()->pCertInfo->Subject;
+  DescribeSigner(certificate.Get()->pCertInfo->Subject, subject);
+  return ERROR_SUCCESS;
+}
+
+void DescribeSigner(const CERT_NAME_BLOB& name, SignerSubject& subject) {
   subject.encoded.assign(name.pbData, name.pbData + name.cbData);
   subject.text = NameText(name);
-  return ERROR_SUCCESS;
 }
 
 namespace {

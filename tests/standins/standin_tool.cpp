@@ -16,6 +16,9 @@
 //   block PATTERN FOLDER NAME  waits likewise, then makes a folder NAME in
 //                      each folder inside FOLDER (something in the way of a
 //                      file the updater writes next)
+//   swap-when PATTERN FILE  waits for a running vskr_updater.exe, then until a
+//                      file matches PATTERN, and rewrites FILE at once (a
+//                      package file replaced while the updater copies)
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -76,6 +79,22 @@ int BlockWhen(const std::wstring& pattern, const std::wstring& folder, const std
   return 0;
 }
 
+int SwapWhen(const std::wstring& pattern, const std::wstring& file) {
+  HANDLE updater = WaitForUpdaterAt(pattern);
+  if (!updater) return 1;
+  CloseHandle(updater);
+  for (int attempt = 0; attempt < 10000; ++attempt, Sleep(1)) {
+    HANDLE swapped =
+        CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (swapped == INVALID_HANDLE_VALUE) continue;
+    DWORD written = 0;
+    WriteFile(swapped, "swapped", 7, &written, nullptr);
+    CloseHandle(swapped);
+    return 0;
+  }
+  return 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -88,6 +107,8 @@ int wmain(int argc, wchar_t** argv) {
     Sleep(argc >= 3 && _wtoi(argv[argc - 2]) > 0 ? _wtoi(argv[argc - 2]) : 60000);
   if (argc >= 3 && std::wstring(argv[argc - 2]) == L"end-updater")
     return EndUpdaterWhen(argv[argc - 1]);
+  if (argc >= 4 && std::wstring(argv[argc - 3]) == L"swap-when")
+    return SwapWhen(argv[argc - 2], argv[argc - 1]);
   if (argc >= 5 && std::wstring(argv[argc - 4]) == L"block")
     return BlockWhen(argv[argc - 3], argv[argc - 2], argv[argc - 1]);
   if (std::wstring(GetCommandLineW()).find(L" -tf ") != std::wstring::npos) {
