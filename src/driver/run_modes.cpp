@@ -221,11 +221,8 @@ DWORD RunLocked(const tmk_String& commandLine, const tmk_String& updaterFolder,
 }
 
 void LogRunStart(const tmk_String& ownPath, const tmk_String& commandLine, bool packageMode) {
-  SYSTEMTIME now;
-  GetLocalTime(&now);
   LogLine(L"");
-  LogLine(L"==== %04u-%02u-%02u %02u:%02u:%02u vskr_updater %s ====", now.wYear, now.wMonth, now.wDay,
-          now.wHour, now.wMinute, now.wSecond, VSKR_VERSION_WIDE);
+  LogLine(L"==== %s vskr_updater %s ====", vskr::LocalTimeText().c_str(), VSKR_VERSION_WIDE);
   LogLine(L"program: \"%s\"", ownPath.Text());
   LogLine(L"command line: %s", commandLine.Text());
   LogLine(packageMode ? L"mode: package (INSTALL_FROM_ZIP)" : L"mode: update");

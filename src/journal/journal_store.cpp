@@ -52,15 +52,6 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
   return folder + L"\\" + name;
 }
 
-std::wstring LocalTimeText(bool compact) {
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  wchar_t text[64];
-  std::swprintf(text, 64, compact ? L"%04u%02u%02u-%02u%02u%02u" : L"%04u-%02u-%02u %02u:%02u:%02u",
-                now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
-  return text;
-}
-
 std::wstring JournalFolderOf(const std::wstring& runId) { return JoinPath(JournalRoot(), runId); }
 
 DWORD WriteUtf16File(const std::wstring& path, const std::wstring& text, DWORD disposition) {

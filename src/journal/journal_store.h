@@ -31,9 +31,6 @@ std::wstring JournalFolderOf(const std::wstring& runId);
 // `folder` + "\" + `name`.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 
-// The local time now, "YYYY-MM-DD HH:MM:SS", or with `compact`
-// "YYYYMMDD-HHMMSS" (for names).
-std::wstring LocalTimeText(bool compact = false);
 
 // Creates the journal root and the folders between the common application
 // data folder and it where they are missing, and makes the root a folder

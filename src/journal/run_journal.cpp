@@ -26,7 +26,7 @@ const wchar_t kSettingsCopy[] = L"qiro.ini";
 std::wstring RunJournal::NewRunId() {
   wchar_t process[16];
   std::swprintf(process, 16, L"-%lu", GetCurrentProcessId());
-  return LocalTimeText(true) + process;
+  return vskr::LocalTimeText(true) + process;
 }
 
 std::wstring RunJournal::PathInJournal(const std::wstring& name) const {
@@ -101,7 +101,7 @@ DWORD RunJournal::Begin(const std::wstring& runId, uint64_t lastSequence, bool p
   JournalRecord& record = journal.record_;
   record.id = runId;
   record.sequence = lastSequence + 1;
-  record.started = LocalTimeText();
+  record.started = vskr::LocalTimeText();
   record.process = GetCurrentProcessId();
   record.packageMode = packageMode;
   record.program = vskr::OwnModulePath();
@@ -143,7 +143,7 @@ void RunJournal::Finish(const std::wstring& byRun) {
     return;
   }
   record_.ended = true;
-  record_.endNote = byRun.empty() ? L"at " + LocalTimeText() : L"recovered by " + byRun;
+  record_.endNote = byRun.empty() ? L"at " + vskr::LocalTimeText() : L"recovered by " + byRun;
   (void)WriteRecord();  // the run log tells a failure; the next run then finds it unfinished
 }
 

@@ -88,6 +88,27 @@ std::wstring NameText(const CERT_NAME_BLOB& name) {
   return text;
 }
 
+// Runs WinVerifyTrust's `action` on what `data` names (its union already
+// set) without any user interface and without fetching anything from the
+// network: revocation only as far as the machine's policy asks, from what
+// the system has cached (workstations are often offline). `lastError`, when
+// not null, receives the thread's error after the verification.
+LONG VerifyTrust(const SystemCrypto& crypto, GUID action, WINTRUST_DATA& data, DWORD* lastError) {
+  data.cbStruct = sizeof data;
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  // No window: nobody is asked anything.
+  HWND noUser = reinterpret_cast<HWND>(INVALID_HANDLE_VALUE);
+  LONG result = crypto.verifyTrust(noUser, &action, &data);
+  if (lastError) *lastError = GetLastError();
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  // Frees what the verification kept; its result tells nothing more.
+  (void)crypto.verifyTrust(noUser, &action, &data);
+  return result;
+}
+
 }  // namespace
 
 bool MeansNoSignature(DWORD code) {
@@ -107,22 +128,9 @@ LONG VerifyFileSignature(const std::wstring& path, HANDLE file, DWORD& lastError
   fileInfo.pcwszFilePath = path.c_str();
   fileInfo.hFile = file;
   WINTRUST_DATA data{};
-  data.cbStruct = sizeof data;
-  data.dwUIChoice = WTD_UI_NONE;
-  data.fdwRevocationChecks = WTD_REVOKE_NONE;
-  data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
   data.dwUnionChoice = WTD_CHOICE_FILE;
   data.pFile = &fileInfo;
-  data.dwStateAction = WTD_STATEACTION_VERIFY;
-  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  // No window: nobody is asked anything.
-  HWND noUser = reinterpret_cast<HWND>(INVALID_HANDLE_VALUE);
-  LONG result = crypto.verifyTrust(noUser, &action, &data);
-  lastError = GetLastError();
-  data.dwStateAction = WTD_STATEACTION_CLOSE;
-  // Frees what the verification kept; its result tells nothing more.
-  (void)crypto.verifyTrust(noUser, &action, &data);
-  return result;
+  return VerifyTrust(crypto, WINTRUST_ACTION_GENERIC_VERIFY_V2, data, &lastError);
 }
 
 LONG VerifySignerCertificate(PCCERT_CONTEXT certificate, HCERTSTORE extra) {
@@ -134,20 +142,9 @@ LONG VerifySignerCertificate(PCCERT_CONTEXT certificate, HCERTSTORE extra) {
   certificateInfo.chStores = extra ? 1 : 0;
   certificateInfo.pahStores = extra ? &extra : nullptr;
   WINTRUST_DATA data{};
-  data.cbStruct = sizeof data;
-  data.dwUIChoice = WTD_UI_NONE;
-  data.fdwRevocationChecks = WTD_REVOKE_NONE;
-  data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
   data.dwUnionChoice = WTD_CHOICE_CERT;
   data.pCert = &certificateInfo;
-  data.dwStateAction = WTD_STATEACTION_VERIFY;
-  GUID action = WINTRUST_ACTION_GENERIC_CERT_VERIFY;
-  HWND noUser = reinterpret_cast<HWND>(INVALID_HANDLE_VALUE);
-  LONG result = crypto.verifyTrust(noUser, &action, &data);
-  data.dwStateAction = WTD_STATEACTION_CLOSE;
-  // Frees what the verification kept; its result tells nothing more.
-  (void)crypto.verifyTrust(noUser, &action, &data);
-  return result;
+  return VerifyTrust(crypto, WINTRUST_ACTION_GENERIC_CERT_VERIFY, data, nullptr);
 }
 
 DWORD ReadSignerSubject(const std::wstring& path, SignerSubject& subject) {

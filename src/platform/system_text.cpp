@@ -1,5 +1,7 @@
 #include "platform/system_text.h"
 
+#include <cwchar>
+
 #include <shlobj.h>
 
 namespace vskr {
@@ -50,6 +52,15 @@ std::wstring CommonDataFolder() {
 std::wstring ProductDataFolder(const wchar_t* name) {
   std::wstring common = CommonDataFolder();
   return common.empty() ? common : common + L"\\Quendris\\QIRO\\" + name;
+}
+
+std::wstring LocalTimeText(bool compact) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  wchar_t text[64];
+  std::swprintf(text, 64, compact ? L"%04u%02u%02u-%02u%02u%02u" : L"%04u-%02u-%02u %02u:%02u:%02u",
+                now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+  return text;
 }
 
 }  // namespace vskr

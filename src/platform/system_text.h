@@ -46,6 +46,10 @@ std::wstring ExpandedText(const wchar_t* text);
 std::wstring SystemFolder();
 std::wstring WindowsFolder();
 
+// The local time now, "YYYY-MM-DD HH:MM:SS", or with `compact`
+// "YYYYMMDD-HHMMSS" (for names).
+std::wstring LocalTimeText(bool compact = false);
+
 // The common application data folder ("C:\ProgramData") as the shell
 // reports its current path, without a user token; empty when the shell
 // can't report it. The settings file and the run log live below it.
