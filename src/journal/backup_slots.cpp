@@ -42,6 +42,23 @@ DWORD SetAsideSlot(const std::wstring& slot, const std::wstring& runId) {
   return ERROR_SUCCESS;
 }
 
+DWORD RunJournal::KeepBackupContent(RecordedFile& file, const std::wstring& digest) {
+  file.backupDigest = digest;
+  file.backupCopy = file.name;
+  if (file.existed && digest == file.digest) return ERROR_SUCCESS;  // the copy of the start
+  file.backupCopy = file.name + kBackupSuffix;
+  const std::wstring slot = SlotOf(file);
+  const std::wstring copy = PathInJournal(file.backupCopy);
+  DWORD error = CopyVerified(slot, copy, digest, false);
+  if (error != ERROR_SUCCESS) {
+    LogFailureOf(error, L"copying the backup copy \"%s\" into the run journal as \"%s\" failed",
+                 slot.c_str(), copy.c_str());
+    return error;
+  }
+  HoldOpen(copy);
+  return ERROR_SUCCESS;
+}
+
 DWORD RunJournal::ClearSlot(const std::wstring& slot) {
   DWORD attributes = GetFileAttributesW(ExtendedPath(slot).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return ERROR_SUCCESS;

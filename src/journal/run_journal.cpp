@@ -5,7 +5,6 @@
 
 #include <cwchar>
 
-#include "journal/backup_slots.h"
 #include "journal/journal_store.h"
 #include "platform/file_content.h"
 #include "platform/registry_value.h"
@@ -73,23 +72,6 @@ DWORD RunJournal::RecordFile(const wchar_t* name, const tmk_String& path) {
     }
   }
   record_.files.push_back(file);
-  return ERROR_SUCCESS;
-}
-
-DWORD RunJournal::KeepBackupContent(RecordedFile& file, const std::wstring& digest) {
-  file.backupDigest = digest;
-  file.backupCopy = file.name;
-  if (file.existed && digest == file.digest) return ERROR_SUCCESS;  // the copy of the start
-  file.backupCopy = file.name + kBackupSuffix;
-  const std::wstring slot = SlotOf(file);
-  const std::wstring copy = PathInJournal(file.backupCopy);
-  DWORD error = CopyVerified(slot, copy, digest, false);
-  if (error != ERROR_SUCCESS) {
-    LogFailureOf(error, L"copying the backup copy \"%s\" into the run journal as \"%s\" failed",
-                 slot.c_str(), copy.c_str());
-    return error;
-  }
-  HoldOpen(copy);
   return ERROR_SUCCESS;
 }
 

@@ -11,7 +11,8 @@
 // (where journals lie, a record read whole, an old journal removed, the
 // lock); every put-back is driven from the record. Its steps live in files
 // of their own: run_journal.cpp (the record, the journal's copies, the
-// end), backup_slots.cpp (a backup copy made, set aside, released),
+// end), backup_slots.cpp (a backup copy made and its content kept in the
+// journal, set aside, released),
 // put_back.cpp (the two ways of putting back), recovery.cpp (earlier runs
 // found and put back). While a run lasts it holds its journal's files open
 // without delete sharing, so that an installer that removes the product's

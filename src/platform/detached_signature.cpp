@@ -4,75 +4,26 @@
 #include <vector>
 
 #include "platform/sha256.h"
-#include "platform/system_library.h"
+#include "platform/system_crypto.h"
 #include "platform/unique_handle.h"
 
 namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-// The functions this file calls, from the system's own crypt32.dll.
-struct MessageCrypto {
-  decltype(&CryptVerifyDetachedMessageSignature) verifyDetached = nullptr;
-  decltype(&CryptMsgOpenToDecode) openToDecode = nullptr;
-  decltype(&CryptMsgUpdate) updateMessage = nullptr;
-  decltype(&CryptMsgGetParam) messageParameter = nullptr;
-  decltype(&CryptMsgClose) closeMessage = nullptr;
-  decltype(&CertFreeCertificateContext) freeCertificate = nullptr;
-  DWORD error = ERROR_SUCCESS;  // of loading them
-};
-
-MessageCrypto LoadMessageCrypto() {
-  MessageCrypto crypto;
-  HMODULE crypt32 = LoadSystemLibrary(L"crypt32.dll");
-  bool complete =
-      ResolveExport(crypt32, "CryptVerifyDetachedMessageSignature", crypto.verifyDetached) &&
-      ResolveExport(crypt32, "CryptMsgOpenToDecode", crypto.openToDecode) &&
-      ResolveExport(crypt32, "CryptMsgUpdate", crypto.updateMessage) &&
-      ResolveExport(crypt32, "CryptMsgGetParam", crypto.messageParameter) &&
-      ResolveExport(crypt32, "CryptMsgClose", crypto.closeMessage) &&
-      ResolveExport(crypt32, "CertFreeCertificateContext", crypto.freeCertificate);
-  DWORD error = GetLastError();
-  if (!complete) crypto.error = error != ERROR_SUCCESS ? error : ERROR_PROC_NOT_FOUND;
-  return crypto;
-}
-
-const MessageCrypto& Crypto() {
-  static const MessageCrypto crypto = LoadMessageCrypto();
-  return crypto;
-}
-
-struct MessageTraits {
-  using Type = HCRYPTMSG;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type h) { Crypto().closeMessage(h); }
-};
-
-struct CertificateTraits {
-  using Type = PCCERT_CONTEXT;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type h) { Crypto().freeCertificate(h); }
-};
-
 const BYTE* Bytes(const std::string& text) { return reinterpret_cast<const BYTE*>(text.data()); }
 
 // The first signer's information (digest algorithm, signed attributes) of
 // the encoded message `signature`.
 DWORD ReadFirstSigner(const std::string& signature, std::vector<BYTE>& info) {
-  const MessageCrypto& crypto = Crypto();
-  vskr::UniqueHandle<MessageTraits> message(
+  const SystemCrypto& crypto = Crypto();
+  vskr::UniqueHandle<CryptMessageTraits> message(
       crypto.openToDecode(kEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr));
   if (!message) return GetLastError();
   if (!crypto.updateMessage(message.Get(), Bytes(signature), static_cast<DWORD>(signature.size()),
                             TRUE))
     return GetLastError();
-  DWORD size = 0;
-  if (!crypto.messageParameter(message.Get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size))
-    return GetLastError();
-  info.assign(size, 0);
-  if (!crypto.messageParameter(message.Get(), CMSG_SIGNER_INFO_PARAM, 0, info.data(), &size))
-    return GetLastError();
-  return ERROR_SUCCESS;
+  return ReadSignerInfo(message.Get(), info);
 }
 
 // Compares the signer's messageDigest attribute with the SHA-256 of
@@ -103,7 +54,7 @@ DWORD CompareSignedDigest(const CMSG_SIGNER_INFO& signer, const std::string& con
 
 DWORD VerifyDetachedSignature(const std::string& content, const std::string& signature,
                               SignerSubject& signer) {
-  const MessageCrypto& crypto = Crypto();
+  const SystemCrypto& crypto = Crypto();
   if (crypto.error != ERROR_SUCCESS) return crypto.error;
   CRYPT_VERIFY_MESSAGE_PARA parameters{};
   parameters.cbSize = sizeof parameters;

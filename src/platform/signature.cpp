@@ -1,81 +1,11 @@
 #include "platform/signature.h"
 
-#include <wincrypt.h>
-
-#include <softpub.h>
-#include <wintrust.h>
-
 #include <cstddef>
 
-#include "platform/system_library.h"
+#include "platform/system_crypto.h"
 #include "platform/unique_handle.h"
 
 namespace {
-
-// The functions this file calls, from the system's own DLLs.
-struct SystemCrypto {
-  decltype(&WinVerifyTrust) verifyTrust = nullptr;
-  decltype(&CryptQueryObject) queryObject = nullptr;
-  decltype(&CryptMsgGetParam) messageParameter = nullptr;
-  decltype(&CryptMsgClose) closeMessage = nullptr;
-  decltype(&CertFindCertificateInStore) findCertificate = nullptr;
-  decltype(&CertFreeCertificateContext) freeCertificate = nullptr;
-  decltype(&CertCloseStore) closeStore = nullptr;
-  decltype(&CertNameToStrW) nameToText = nullptr;
-  DWORD error = ERROR_SUCCESS;  // of loading them
-};
-
-SystemCrypto LoadSystemCrypto() {
-  SystemCrypto crypto;
-  HMODULE wintrust = LoadSystemLibrary(L"wintrust.dll");
-  HMODULE crypt32 = LoadSystemLibrary(L"crypt32.dll");
-  bool complete = ResolveExport(wintrust, "WinVerifyTrust", crypto.verifyTrust) &&
-                  ResolveExport(crypt32, "CryptQueryObject", crypto.queryObject) &&
-                  ResolveExport(crypt32, "CryptMsgGetParam", crypto.messageParameter) &&
-                  ResolveExport(crypt32, "CryptMsgClose", crypto.closeMessage) &&
-                  ResolveExport(crypt32, "CertFindCertificateInStore", crypto.findCertificate) &&
-                  ResolveExport(crypt32, "CertFreeCertificateContext", crypto.freeCertificate) &&
-                  ResolveExport(crypt32, "CertCloseStore", crypto.closeStore) &&
-                  ResolveExport(crypt32, "CertNameToStrW", crypto.nameToText);
-  DWORD error = GetLastError();
-  if (!complete) crypto.error = error != ERROR_SUCCESS ? error : ERROR_PROC_NOT_FOUND;
-  return crypto;
-}
-
-const SystemCrypto& Crypto() {
-  static const SystemCrypto crypto = LoadSystemCrypto();
-  return crypto;
-}
-
-struct CertStoreTraits {
-  using Type = HCERTSTORE;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type h) { Crypto().closeStore(h, 0); }
-};
-
-struct CryptMessageTraits {
-  using Type = HCRYPTMSG;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type h) { Crypto().closeMessage(h); }
-};
-
-struct CertificateTraits {
-  using Type = PCCERT_CONTEXT;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type h) { Crypto().freeCertificate(h); }
-};
-
-// The signer of a signed message: its issuer and serial number, as the
-// message's signer information names them.
-DWORD ReadSignerInfo(HCRYPTMSG message, std::vector<BYTE>& info) {
-  DWORD size = 0;
-  if (!Crypto().messageParameter(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size))
-    return GetLastError();
-  info.assign(size, 0);
-  if (!Crypto().messageParameter(message, CMSG_SIGNER_INFO_PARAM, 0, info.data(), &size))
-    return GetLastError();
-  return ERROR_SUCCESS;
-}
 
 std::wstring NameText(const CERT_NAME_BLOB& name) {
   if (Crypto().error != ERROR_SUCCESS) return std::wstring();
